@@ -1,0 +1,23 @@
+# clipindex.exe: no C or C++ runtime, its own entry point, only kernel32, user32 and advapi32.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(CLIPINDEX_ENTRY _ClipindexStart)  # 32-bit C symbols carry a leading underscore
+else()
+  set(CLIPINDEX_ENTRY ClipindexStart)
+endif()
+
+add_executable(clipindex WIN32 ${PRODUCT_SOURCES})
+target_compile_options(clipindex PRIVATE
+  ${PROJECT_WARNINGS} ${PRODUCT_CHARSET}
+  -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
+  # keeps GCC from turning the byte loops into calls to memcpy or memset, which nothing provides
+  -fno-tree-loop-distribute-patterns
+  -ffunction-sections -fno-ident)
+target_link_options(clipindex PRIVATE
+  -nostdlib -s
+  -Wl,-e,${CLIPINDEX_ENTRY}
+  -Wl,--subsystem,windows
+  -Wl,--gc-sections
+  -Wl,--file-alignment,512
+  # no time stamp: two builds of one commit give the same bytes
+  -Wl,--no-insert-timestamp)
+target_link_libraries(clipindex PRIVATE kernel32 user32 advapi32)
