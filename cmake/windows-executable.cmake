@@ -21,3 +21,8 @@ target_link_options(clipindex PRIVATE
   # no time stamp: two builds of one commit give the same bytes
   -Wl,--no-insert-timestamp)
 target_link_libraries(clipindex PRIVATE kernel32 user32 advapi32)
+
+# The Wine tests run the 64-bit build, with helper programs of their own.
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  add_subdirectory(tests/wine/helpers)
+endif()
