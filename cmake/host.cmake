@@ -17,3 +17,7 @@ set(CLIPINDEX_WIN64_DIR "${CMAKE_BINARY_DIR}/../win64" CACHE PATH "build folder 
 add_subdirectory(tests/exe)
 add_subdirectory(tests/browser)
 add_subdirectory(tests/wine)
+
+# clang-format, clang-tidy and cppcheck over the project's own C++.
+add_test(NAME lint COMMAND ${PROJECT_SOURCE_DIR}/scripts/lint ${CMAKE_BINARY_DIR} ${CLIPINDEX_WIN64_DIR})
+set_tests_properties(lint PROPERTIES LABELS lint)

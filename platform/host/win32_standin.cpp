@@ -6,10 +6,18 @@
 #include <map>
 #include <set>
 
-HKEY const HKEY_CURRENT_USER =
-    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000001))));
-HKEY const HKEY_LOCAL_MACHINE =
-    reinterpret_cast<HKEY>(static_cast<std::uintptr_t>(static_cast<std::intptr_t>(static_cast<std::int32_t>(0x80000002))));
+namespace {
+
+// The predefined roots are handle values with the top bit set, sign-extended as on 64-bit Windows.
+HKEY PredefinedKey(std::uint32_t value)
+{
+    return reinterpret_cast<HKEY>(static_cast<std::intptr_t>(static_cast<std::int32_t>(value)));
+}
+
+} // namespace
+
+StandInKey* const HKEY_CURRENT_USER = PredefinedKey(0x80000001);
+StandInKey* const HKEY_LOCAL_MACHINE = PredefinedKey(0x80000002);
 
 namespace {
 
@@ -21,8 +29,8 @@ struct NamedValue {
 };
 
 struct KeyRecord {
-    std::string path;                          // "HKCU\..." as first created
-    std::map<std::string, NamedValue> values;  // by folded name
+    std::string path;                         // "HKCU\..." as first created
+    std::map<std::string, NamedValue> values; // by folded name
 };
 
 struct State {
@@ -121,7 +129,7 @@ void CreateFullPath(const std::string& full)
 {
     for (const std::string& key : PathAndParents(full)) {
         if (key.find('\\') == std::string::npos) {
-            continue;  // the root itself
+            continue; // the root itself
         }
         auto& record = S().keys[Fold(key)];
         if (record.path.empty()) {
@@ -190,6 +198,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     return result;
 }
 
+// NOLINTNEXTLINE(readability-non-const-parameter): the class parameter is LPSTR in Windows' own declaration
 LONG RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
                      LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition)
 {
@@ -215,7 +224,7 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWO
     S().handles[handle] = Fold(full);
     *key = reinterpret_cast<HKEY>(handle);
     if (disposition != nullptr) {
-        *disposition = existed ? 2 : 1;  // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
+        *disposition = existed ? 2 : 1; // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
     }
     return Record(call, ERROR_SUCCESS);
 }

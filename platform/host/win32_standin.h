@@ -16,19 +16,19 @@ using REGSAM = DWORD;
 using LPDWORD = DWORD*;
 using LPSTR = char*;
 using LPCSTR = const char*;
-struct HKEY__;
-using HKEY = HKEY__*;
+struct StandInKey;
+using HKEY = StandInKey*;
 using PHKEY = HKEY*;
-struct HWND__;
-using HWND = HWND__*;
-struct HINSTANCE__;
-using HMODULE = HINSTANCE__*;
+struct StandInWindow;
+using HWND = StandInWindow*;
+struct StandInModule;
+using HMODULE = StandInModule*;
 struct SECURITY_ATTRIBUTES;
 using LPSECURITY_ATTRIBUTES = SECURITY_ATTRIBUTES*;
 
 // Predefined roots, sign-extended as on 64-bit Windows.
-extern HKEY const HKEY_CURRENT_USER;
-extern HKEY const HKEY_LOCAL_MACHINE;
+extern StandInKey* const HKEY_CURRENT_USER;
+extern StandInKey* const HKEY_LOCAL_MACHINE;
 
 constexpr LONG ERROR_SUCCESS = 0;
 constexpr LONG ERROR_FILE_NOT_FOUND = 2;
@@ -62,22 +62,22 @@ namespace standin {
 
 // One call to a stand-in function, with what it was given and what it returned.
 struct Call {
-    std::string function;   // "RegCreateKeyExA", "MessageBoxA", ...
-    HKEY root = nullptr;    // root key, for creation and deletion
-    std::string path;       // key path as passed; for RegSetValueExA and RegCloseKey the key's own path
-    std::string valueName;  // RegSetValueExA
-    std::string data;       // RegSetValueExA: the bytes given, `size` of them
-    DWORD type = 0;         // RegSetValueExA
-    DWORD size = 0;         // RegSetValueExA; GetModuleFileNameA: the buffer size
-    DWORD reserved = 0;     // RegCreateKeyExA, RegSetValueExA
-    DWORD options = 0;      // RegCreateKeyExA
-    REGSAM access = 0;      // RegCreateKeyExA
-    bool classGiven = false;      // RegCreateKeyExA: a class text was passed
-    bool securityGiven = false;   // RegCreateKeyExA: security attributes were passed
-    bool dispositionGiven = false;// RegCreateKeyExA: a disposition word was passed
-    HKEY slotBefore = nullptr;    // RegCreateKeyExA: what the key slot held when the call was made
-    bool moduleGiven = false;     // GetModuleFileNameA: a module other than the executable was named
-    LONG result = 0;              // registry result; MessageBoxA: the answer
+    std::string function;          // "RegCreateKeyExA", "MessageBoxA", ...
+    HKEY root = nullptr;           // root key, for creation and deletion
+    std::string path;              // key path as passed; for RegSetValueExA and RegCloseKey the key's own path
+    std::string valueName;         // RegSetValueExA
+    std::string data;              // RegSetValueExA: the bytes given, `size` of them
+    DWORD type = 0;                // RegSetValueExA
+    DWORD size = 0;                // RegSetValueExA; GetModuleFileNameA: the buffer size
+    DWORD reserved = 0;            // RegCreateKeyExA, RegSetValueExA
+    DWORD options = 0;             // RegCreateKeyExA
+    REGSAM access = 0;             // RegCreateKeyExA
+    bool classGiven = false;       // RegCreateKeyExA: a class text was passed
+    bool securityGiven = false;    // RegCreateKeyExA: security attributes were passed
+    bool dispositionGiven = false; // RegCreateKeyExA: a disposition word was passed
+    HKEY slotBefore = nullptr;     // RegCreateKeyExA: what the key slot held when the call was made
+    bool moduleGiven = false;      // GetModuleFileNameA: a module other than the executable was named
+    LONG result = 0;               // registry result; MessageBoxA: the answer
 };
 
 struct Box {
@@ -89,7 +89,7 @@ struct Box {
 
 struct StoredValue {
     DWORD type = 0;
-    std::string data;  // the stored bytes, the terminating NUL of a string included
+    std::string data; // the stored bytes, the terminating NUL of a string included
 };
 
 // Forgets everything: empty registry, no calls, no boxes, no script, no failure, no exit.

@@ -28,7 +28,11 @@ const SplitCase kSplitCases[] = {
     {"arguments after the first are ignored", "clipindex.exe one two three", "one"},
     {"leading and trailing blanks", "   clipindex.exe    arg   ", "arg"},
     {"tab and control characters separate", std::string("clipindex.exe\t\x01\x1f arg\x02rest"), "arg"},
-    {"DEL (127) belongs to a token", "clipindex.exe \x7f" "a b", "\x7f" "a"},
+    {"DEL (127) belongs to a token",
+     "clipindex.exe \x7f"
+     "a b",
+     "\x7f"
+     "a"},
     {"quoted stretch keeps blanks", "clipindex.exe \"a b\" c", "a b"},
     {"quoted and unquoted stretches join", "clipindex.exe a\"b c\"d e", "ab cd"},
     {"quote pair before the token is skipped", "clipindex.exe \"\" arg", "arg"},
@@ -82,8 +86,8 @@ TEST(ArgumentSplitting, SwitchComparison)
         std::string argument;
         bool uninstall;
     } cases[] = {
-        {"/Uninstall", true}, {"/uninstall", false}, {"/UNINSTALL", false}, {"-Uninstall", false},
-        {"/Uninstal", false}, {"/Uninstallx", false}, {"", false},          {" /Uninstall", false},
+        {"/Uninstall", true}, {"/uninstall", false},  {"/UNINSTALL", false}, {"-Uninstall", false},
+        {"/Uninstal", false}, {"/Uninstallx", false}, {"", false},           {" /Uninstall", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(IsUninstallSwitch(c.argument.c_str(), static_cast<unsigned>(c.argument.size())), c.uninstall)
@@ -116,8 +120,7 @@ TEST(ModeSelection, QuestionShownForEachCommandLine)
         standin::Reset();
         RunInstaller(c.commandLine, {IDNO});
         ASSERT_EQ(standin::Boxes().size(), 1u) << c.commandLine;
-        EXPECT_EQ(standin::Boxes()[0].text,
-                  c.uninstall ? Expected().uninstallQuestion : Expected().installQuestion)
+        EXPECT_EQ(standin::Boxes()[0].text, c.uninstall ? Expected().uninstallQuestion : Expected().installQuestion)
             << c.commandLine;
         EXPECT_EQ(standin::ExitCount(), 1) << c.commandLine;
         EXPECT_EQ(standin::LastExitCode(), 0u) << c.commandLine;

@@ -2,7 +2,6 @@
 
 #include <iconv.h>
 
-#include <cstdio>
 #include <stdexcept>
 
 std::string Gbk(const std::string& utf8)
@@ -28,11 +27,12 @@ std::string Gbk(const std::string& utf8)
 
 std::string Hex(const std::string& bytes)
 {
+    static const char digits[] = "0123456789ABCDEF";
     std::string hex;
-    char two[4];
     for (const char c : bytes) {
-        std::snprintf(two, sizeof two, "%02X", static_cast<unsigned char>(c));
-        hex += two;
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0xF];
     }
     return hex;
 }
@@ -88,11 +88,13 @@ std::vector<std::string> RegistryPicture()
     for (const std::string& key : standin::AllKeys()) {
         picture.push_back(key);
         const std::string root = key.substr(0, 4);
-        const HKEY hkey = root == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+        HKEY hkey = root == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
         const std::string path = key.substr(5);
         for (const std::string& name : standin::ValueNames(hkey, path)) {
             const auto value = standin::ReadValue(hkey, path, name);
-            picture.push_back(key + " [" + name + "] " + std::to_string(value->type) + " " + Hex(value->data));
+            std::string line = key;
+            line.append(" [").append(name).append("] ").append(std::to_string(value->type));
+            picture.push_back(line.append(" ").append(Hex(value->data)));
         }
     }
     return picture;

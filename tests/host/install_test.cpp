@@ -83,8 +83,8 @@ TEST_F(Install, KeyPathsAndDisplayNameHaveTheirByteLengths)
     EXPECT_EQ(Expected().displayName.size(), 31u);
     RunInstaller("clipindex.exe", {IDYES}, kPath);
     const auto& calls = standin::Calls();
-    const auto display = std::find_if(calls.begin(), calls.end(),
-                                      [](const standin::Call& c) { return c.valueName == "DisplayName"; });
+    const auto display =
+        std::find_if(calls.begin(), calls.end(), [](const standin::Call& c) { return c.valueName == "DisplayName"; });
     ASSERT_NE(display, calls.end());
     EXPECT_EQ(display->size, 32u);
 }
@@ -158,11 +158,8 @@ TEST_F(Install, EachFailingOperationStopsTheRun)
         bool menuKey, pageUrl, uninstallKey, displayName;
         int openKeys;
     } cases[] = {
-        {1, false, false, false, false, 0},
-        {2, true, false, false, false, 1},
-        {4, true, true, false, false, 0},
-        {5, true, true, true, false, 1},
-        {6, true, true, true, true, 1},
+        {1, false, false, false, false, 0}, {2, true, false, false, false, 1}, {4, true, true, false, false, 0},
+        {5, true, true, true, false, 1},    {6, true, true, true, true, 1},
     };
     for (const auto& c : cases) {
         standin::Reset();

@@ -11,14 +11,18 @@ TEST(StandIn, CharNextAStepsOverDoubleByteCharacters)
         std::string text;
         std::ptrdiff_t step;
     } cases[] = {
-        {std::string(1, '\0'), 0},            // never past the NUL
+        {std::string(1, '\0'), 0}, // never past the NUL
         {"a", 1},
-        {"\x80" "a", 1},                      // 0x80 is a character of its own
-        {"\xFF" "a", 1},
+        {"\x80"
+         "a",
+         1}, // 0x80 is a character of its own
+        {"\xFF"
+         "a",
+         1},
         {"\x81\x40", 2},
         {"\xFE\xFE", 2},
-        {"\xB1\x22", 2},                      // a trail byte that looks like a quote
-        {std::string("\x81\0", 2), 1},        // lone lead byte before the NUL
+        {"\xB1\x22", 2},               // a trail byte that looks like a quote
+        {std::string("\x81\0", 2), 1}, // lone lead byte before the NUL
     };
     for (const auto& c : cases) {
         EXPECT_EQ(CharNextA(c.text.c_str()) - c.text.c_str(), c.step) << Hex(c.text);
@@ -46,9 +50,9 @@ TEST(StandIn, RegistryKeys)
     DWORD disposition = 0;
     // A trail byte 0x5C is no path separator.
     const std::string name = "a\\b\\" + std::string("\x81\x5C", 2);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+        ERROR_SUCCESS);
     EXPECT_EQ(disposition, 1u);
     EXPECT_EQ(standin::AllKeys(), (std::vector<std::string>{"HKCU\\a", "HKCU\\a\\b", "HKCU\\" + name}));
     EXPECT_EQ(RegSetValueExA(key, "X", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2), ERROR_SUCCESS);

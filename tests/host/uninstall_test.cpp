@@ -76,16 +76,16 @@ TEST_F(Uninstall, FailuresStopAtTheFirst)
 {
     const struct {
         const char* what;
-        int failing;               // registry operation made to fail, 0 for none
-        bool removeMenuKeyFirst;   // this user never installed
-        bool emptyRegistry;        // nothing installed at all
         std::size_t operations;
+        int failing;             // registry operation made to fail, 0 for none
+        bool removeMenuKeyFirst; // this user never installed
+        bool emptyRegistry;      // nothing installed at all
         bool menuKeyLeft, uninstallKeyLeft;
     } cases[] = {
-        {"first deletion fails", 1, false, false, 1, true, true},
-        {"second deletion fails: the first stays done", 2, false, false, 2, false, true},
-        {"nothing installed", 0, false, true, 1, false, false},
-        {"this user's menu entry missing", 0, true, false, 1, false, true},
+        {"first deletion fails", 1, 1, false, false, true, true},
+        {"second deletion fails: the first stays done", 2, 2, false, false, false, true},
+        {"nothing installed", 1, 0, false, true, false, false},
+        {"this user's menu entry missing", 1, 0, true, false, false, true},
     };
     for (const auto& c : cases) {
         SetUp();
