@@ -1,0 +1,42 @@
+'use strict';
+// A picture of a rewritten sample page, saved under the build folder as browser/page.png.
+const { skipUnlessChromium, openHarness } = require('./harness');
+
+skipUnlessChromium();
+
+const assert = require('node:assert/strict');
+const path = require('node:path');
+const { test, before, after } = require('node:test');
+const texts = require('./page_texts');
+
+const buildDir = process.env.CLIPINDEX_BUILD_DIR || path.join(__dirname, '..', '..', 'build', 'host');
+const pictureFile = path.join(buildDir, 'browser', 'page.png');
+const viewport = { width: 960, height: 540 };
+
+let harness;
+before(async () => { harness = await openHarness(); });
+after(async () => { if (harness) await harness.close(); });
+
+test('the rewritten page fills the window: the list on the left, the frame on the right', async () => {
+  const sample = await harness.runPage({ pageBytes: texts.readPage(), sampleUrl: '/samples/movies.html', viewport });
+  // The list takes the left 28 % of the table, the frame the rest at full height.
+  const layout = await sample.page.evaluate(() => {
+    const box = (element) => element.getBoundingClientRect().toJSON();
+    return {
+      frame: box(document.querySelector('iframe')),
+      list: box(document.querySelector('td')),
+      atLeft: document.elementFromPoint(innerWidth * 0.1, innerHeight / 2).localName,
+      atRight: document.elementFromPoint(innerWidth * 0.7, innerHeight / 2).localName,
+    };
+  });
+  assert.equal(layout.atLeft, 'td', 'the list cell is at the left');
+  assert.equal(layout.atRight, 'iframe', 'the frame is at the right');
+  assert.ok(layout.frame.left >= layout.list.right, `the frame starts after the list: ${JSON.stringify(layout)}`);
+  assert.ok(layout.frame.height > viewport.height * 0.75, `the frame's height: ${layout.frame.height}`);
+
+  const png = await sample.screenshot(pictureFile);
+  assert.equal(png.subarray(0, 8).toString('hex'), '89504e470d0a1a0a', 'a PNG file');
+  assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [viewport.width, viewport.height], 'picture size');
+  console.log(`# picture: ${pictureFile}`);
+  await sample.close();
+});
