@@ -5,7 +5,23 @@ else()
   set(CLIPINDEX_ENTRY ClipindexStart)
 endif()
 
-add_executable(clipindex WIN32 ${PRODUCT_SOURCES})
+enable_language(RC)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+
+# The icon is drawn by a script, so it can be remade and reviewed as text.
+add_custom_command(
+  OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/clipindex.ico
+  COMMAND Python3::Interpreter ${PROJECT_SOURCE_DIR}/resources/make_icon.py ${CMAKE_CURRENT_BINARY_DIR}/clipindex.ico
+  DEPENDS ${PROJECT_SOURCE_DIR}/resources/make_icon.py
+  COMMENT "Drawing clipindex.ico")
+add_custom_target(clipindex_icon DEPENDS ${CMAKE_CURRENT_BINARY_DIR}/clipindex.ico)
+set(CLIPINDEX_RC ${PROJECT_SOURCE_DIR}/resources/clipindex.rc)
+set_source_files_properties(${CLIPINDEX_RC} PROPERTIES
+  OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/clipindex.htm;${CMAKE_CURRENT_BINARY_DIR}/clipindex.ico")
+
+add_executable(clipindex WIN32 ${PRODUCT_SOURCES} ${CLIPINDEX_RC})
+add_dependencies(clipindex clipindex_icon)
+target_include_directories(clipindex PRIVATE ${PROJECT_SOURCE_DIR}/resources ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_options(clipindex PRIVATE
   ${PROJECT_WARNINGS} ${PRODUCT_CHARSET}
   -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables -fno-stack-protector
