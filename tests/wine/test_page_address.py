@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""The page address through the platform's own res: protocol handler, the one the browser uses: it
+resolves to exactly the page's bytes inside the executable, also as the install really wrote it from
+folders whose names need care; a wrong name or another resource type does not resolve."""
+import os
+import sys
+from pathlib import Path
+
+from winetest import (HELPERS, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, gbk, main, place_exe, prefix_file,
+                      read_keys, remove_installation, run_clipindex, wine)
+
+PAGE = Path(os.environ.get("CLIPINDEX_PAGE", "clipindex.htm")).read_bytes()
+
+
+def resolve(address):
+    """The bytes the res: handler gives for `address` (code page 936 bytes), or None where it fails."""
+    code, report, errors = wine(HELPERS / "read_res_url.exe", address.hex(), display=False)
+    words = report.split()
+    if code == 0 and words[:1] == ["ok"]:
+        return bytes.fromhex(words[1].strip("-"))
+    if code == 1 and words[:1] == ["failed"]:
+        return None
+    raise AssertionError(f"read_res_url ended with {code}: {report}{errors}")
+
+
+def addresses(checks):
+    exe = gbk(place_exe("C:\\Tools"))
+    place_other_type()
+    cases = [
+        # address, resolves to the page
+        (b"res://" + exe + b"/clipindex", True),
+        (b"res://" + exe + b"/CLIPINDEX", True),  # resource names match without regard to case
+        (b"res://" + exe + b"/clipindex.htm", False),
+        (b"res://" + exe + b"/clipinde", False),
+        (b"res://C:\\Tools\\missing.exe/clipindex", False),
+        (b"res://C:\\Tools\\page_other_type.exe/clipindex", False),  # the page stored as RCDATA
+    ]
+    for address, resolves in cases:
+        got = resolve(address)
+        checks.equal(got == PAGE, resolves, f"{address.decode('gbk')} resolves to the page")
+    # the RCDATA copy is there: named with its type, the same address finds it
+    checks.equal(resolve(b"res://C:\\Tools\\page_other_type.exe/10/clipindex") == PAGE, True,
+                 "the page stored as RCDATA, named with its type")
+
+
+def place_other_type():
+    target = prefix_file("C:\\Tools\\page_other_type.exe")
+    target.write_bytes((HELPERS / "page_other_type.exe").read_bytes())
+
+
+def installed_from(folder):
+    def test(checks):
+        exe = place_exe(folder)
+        remove_installation()
+        run = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
+        checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], f"install from {folder}")
+        (menu,) = read_keys(MENU_KEY)
+        checks.true(menu is not None and b"" in menu.values, "the install wrote no page address")
+        if menu is None or b"" not in menu.values:
+            return
+        address = menu.values[b""][2].rstrip(b"\0")
+        checks.equal(resolve(address) == PAGE, True, f"the written address {address.decode('gbk')} resolves")
+        remove_installation()
+
+    return test
+
+
+FOLDERS = {
+    "blanks": "C:\\Program Files\\Clip Index",
+    "chinese": "C:\\剪辑 工具\\誠",
+    "percent_and_hash": "C:\\Tools\\100% #1 c%20d",
+}
+
+if __name__ == "__main__":
+    tests = {"addresses": addresses}
+    tests.update({"installed_" + name: installed_from(folder) for name, folder in FOLDERS.items()})
+    sys.exit(main(tests))
