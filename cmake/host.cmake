@@ -45,6 +45,7 @@ set(CLIPINDEX_FUZZ_SECONDS 60 CACHE STRING "how long the fuzz test runs")
 add_subdirectory(tests/exe)
 add_subdirectory(tests/browser)
 add_subdirectory(tests/wine)
+add_subdirectory(tests/road)
 
 # The host tests again: under the sanitizers, and once under valgrind.
 add_test(NAME host.sanitizers COMMAND ${CLIPINDEX_SANITIZE_DIR}/tests/host/host_tests --gtest_brief=1)

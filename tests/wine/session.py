@@ -61,7 +61,8 @@ def start_xvfb(log):
     return xvfb, ":" + number
 
 
-def start(work, helpers):
+def start(work, helpers, display=None):
+    """Makes the session; on `display` when given (a person's own screen), else on an Xvfb of its own."""
     if missing_tools():
         print("SKIP: Wine tests need " + ", ".join(missing_tools()) + " (scripts/setup installs them)")
         return SKIP
@@ -73,12 +74,14 @@ def start(work, helpers):
     prefix.mkdir(parents=True)
     log = open(work / "session.log", "w")
 
-    xvfb, display = start_xvfb(log)
+    xvfb = None
+    if display is None:
+        xvfb, display = start_xvfb(log)
     env = wine_environment(prefix, display)
     # -p: the server stays up between runs, so volatile keys live for the whole test run.
     server = subprocess.Popen([str(WINESERVER), "-f", "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log,
                               stderr=log, start_new_session=True)
-    state = {"display": display, "prefix": str(prefix), "xvfb": xvfb.pid, "wineserver": server.pid}
+    state = {"display": display, "prefix": str(prefix), "xvfb": xvfb and xvfb.pid, "wineserver": server.pid}
     # A wine64 started before this server listens finds the prefix's lock taken and waits for it.
     state_file.write_text(json.dumps(state))
     started = time.monotonic()
@@ -144,7 +147,8 @@ def stop(work):
         subprocess.run([str(WINESERVER), "-k"], env=wine_environment(state["prefix"], state["display"]),
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
     end_process(state["wineserver"], "wineserver")
-    end_process(state["xvfb"], "Xvfb")
+    if state["xvfb"]:
+        end_process(state["xvfb"], "Xvfb")
     remove_server_folder(Path(state["prefix"]))
     state_file.unlink()
     print(f"stopped the Wine session on display {state['display']}")

@@ -7,20 +7,9 @@ import sys
 from pathlib import Path
 
 from winetest import (HELPERS, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, gbk, main, place_exe, prefix_file,
-                      read_keys, remove_installation, run_clipindex, wine)
+                      read_keys, read_res_url, remove_installation, run_clipindex)
 
 PAGE = Path(os.environ.get("CLIPINDEX_PAGE", "clipindex.htm")).read_bytes()
-
-
-def resolve(address):
-    """The bytes the res: handler gives for `address` (code page 936 bytes), or None where it fails."""
-    code, report, errors = wine(HELPERS / "read_res_url.exe", address.hex(), display=False)
-    words = report.split()
-    if code == 0 and words[:1] == ["ok"]:
-        return bytes.fromhex(words[1].strip("-"))
-    if code == 1 and words[:1] == ["failed"]:
-        return None
-    raise AssertionError(f"read_res_url ended with {code}: {report}{errors}")
 
 
 def addresses(checks):
@@ -36,10 +25,10 @@ def addresses(checks):
         (b"res://C:\\Tools\\page_other_type.exe/clipindex", False),  # the page stored as RCDATA
     ]
     for address, resolves in cases:
-        got = resolve(address)
+        got = read_res_url(address)
         checks.equal(got == PAGE, resolves, f"{address.decode('gbk')} resolves to the page")
     # the RCDATA copy is there: named with its type, the same address finds it
-    checks.equal(resolve(b"res://C:\\Tools\\page_other_type.exe/10/clipindex") == PAGE, True,
+    checks.equal(read_res_url(b"res://C:\\Tools\\page_other_type.exe/10/clipindex") == PAGE, True,
                  "the page stored as RCDATA, named with its type")
 
 
@@ -59,7 +48,7 @@ def installed_from(folder):
         if menu is None or b"" not in menu.values:
             return
         address = menu.values[b""][2].rstrip(b"\0")
-        checks.equal(resolve(address) == PAGE, True, f"the written address {address.decode('gbk')} resolves")
+        checks.equal(read_res_url(address) == PAGE, True, f"the written address {address.decode('gbk')} resolves")
         remove_installation()
 
     return test

@@ -106,13 +106,16 @@ def wine(program, *arguments, timeout=60, display=True):
                 err.read().decode("utf-8", errors="replace"))
 
 
-def run_clipindex(command_line, answers, application=None, picture=None, display=True):
+def run_clipindex(command_line, answers, application=None, picture=None, display=True, pictures=None, timeout=60):
     """Starts clipindex.exe with exactly `command_line` (bytes) and answers its boxes in order. Without
-    `application` the system finds the program in the command line, as the programs list does."""
+    `application` the system finds the program in the command line, as the programs list does.
+    `picture` is where a picture of the first box goes, `pictures` maps other box numbers to theirs
+    (Windows paths, PPM)."""
     arguments = [application.hex() if application else "-", command_line.hex() or "-"]
     if picture:
         arguments.append("picture=" + picture)
-    _, report, errors = wine(HELPERS / "run_clipindex.exe", *arguments, *answers, display=display)
+    arguments += [f"picture{number}={path}" for number, path in (pictures or {}).items()]
+    _, report, errors = wine(HELPERS / "run_clipindex.exe", *arguments, *answers, display=display, timeout=timeout)
     boxes, exit_code, text_pixels = [], None, -1
     for line in report.splitlines():
         words = line.split()
@@ -170,6 +173,18 @@ def read_keys(*keys):
         elif words[0] == "subkey":
             current.subkeys.append(bytes.fromhex(words[1]))
     return found
+
+
+def read_res_url(address):
+    """The bytes that the platform's own res: protocol handler gives for `address` (code page 936
+    bytes), or None where the address does not resolve."""
+    code, report, errors = wine(HELPERS / "read_res_url.exe", address.hex(), display=False)
+    words = report.split()
+    if code == 0 and words[:1] == ["ok"]:
+        return bytes.fromhex(words[1].strip("-"))
+    if code == 1 and words[:1] == ["failed"]:
+        return None
+    raise AssertionError(f"read_res_url ended with {code}: {report}{errors}")
 
 
 def text_value(text):

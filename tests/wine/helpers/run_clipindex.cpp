@@ -7,23 +7,29 @@
 //   APPLICATION   the program file as hex bytes, or "-" to let the system take it from the command
 //                 line (as the programs list starts an uninstall string)
 //   COMMAND_LINE  the whole command line as hex bytes ("-" for an empty one)
-//   picture=PATH  saves the first box as a PPM picture at PATH (a Windows path)
-//   ANSWER        yes, no, ok or close, one for each box expected
+//   picture=PATH  saves the first box as a PPM picture at PATH (a Windows path); pictureN=PATH saves
+//                 box N (picture2=PATH: the second box)
+//   ANSWER        yes, no, ok or close, one for each box expected; user leaves the box to a person at
+//                 the screen and waits for it to go (the run may then take ten minutes)
 // A box beyond the answers given is reported as well, then dismissed (No, OK or Cancel) so that the
 // run can end. Report lines:
 //   box N caption=HEX text=HEX buttons=yes,no default=yes icon=none owned=0 answer=yes
-//   picture text-pixels=N  pixels the text has drawn in the saved picture (-1: no picture saved)
+//   picture text-pixels=N box=K  pixels the text of box K has drawn in its picture (-1: none saved)
 //   exit CODE              (or "timeout" after 30 s, when the process is ended by force)
 #include "hex.h"
 #include "message_box.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <map>
 #include <string>
 #include <vector>
 
 namespace {
 
 constexpr ULONGLONG RunTimeoutMs = 30000;
+constexpr ULONGLONG PersonTimeoutMs = 600000;
 
 std::string Join(const std::vector<std::string>& names)
 {
@@ -60,12 +66,14 @@ int main(int argc, char** argv)
     if (!DecodeHex(argv[1], &application) || !DecodeHex(argv[2], &commandLine)) {
         return Usage();
     }
-    std::string picture;
+    std::map<std::size_t, std::string> pictures; // box number -> where its picture goes
     std::vector<std::string> answers;
     for (int i = 3; i < argc; ++i) {
         const std::string argument = argv[i];
-        if (argument.rfind("picture=", 0) == 0) {
-            picture = argument.substr(8);
+        const std::size_t equals = argument.find('=');
+        if (argument.rfind("picture", 0) == 0 && equals != std::string::npos) {
+            const std::string number = argument.substr(7, equals - 7);
+            pictures[number.empty() ? 1 : std::strtoul(number.c_str(), nullptr, 10)] = argument.substr(equals + 1);
         } else {
             answers.push_back(argument);
         }
@@ -83,7 +91,8 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    const ULONGLONG deadline = GetTickCount64() + RunTimeoutMs;
+    const bool person = std::find(answers.begin(), answers.end(), "user") != answers.end();
+    const ULONGLONG deadline = GetTickCount64() + (person ? PersonTimeoutMs : RunTimeoutMs);
     std::vector<HWND> seen;
     for (;;) {
         HWND box = WaitForBox(process.dwProcessId, process.hProcess, seen, deadline);
@@ -91,13 +100,18 @@ int main(int argc, char** argv)
             break;
         }
         const BoxRecord record = ReadBox(box);
-        if (seen.empty() && !picture.empty()) {
-            std::printf("picture text-pixels=%d\n", SavePicture(box, picture));
+        const auto picture = pictures.find(seen.size() + 1);
+        if (picture != pictures.end()) {
+            std::printf("picture text-pixels=%d box=%zu\n", SavePicture(box, picture->second), seen.size() + 1);
         }
         const std::string answer = seen.size() < answers.size() ? answers[seen.size()] : "dismiss";
         seen.push_back(box);
         Report(static_cast<int>(seen.size()), record, answer);
-        if (!AnswerBox(box, answer)) {
+        if (answer == "user") {
+            while (IsWindow(box) != FALSE && GetTickCount64() < deadline) {
+                Sleep(100);
+            }
+        } else if (!AnswerBox(box, answer)) {
             std::printf("error answer %s\n", answer.c_str());
         }
     }

@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""The road a user walks with clipindex, walked here under Wine and Chromium:
+
+  1. install: clipindex.exe starts without arguments and the install question is answered Yes
+  2. registry: the two entries the install wrote, as a user would read them
+  3. page: the page that the menu entry names, read through its res: address from the executable,
+     runs in the browser on a page that embeds Flash movies; the first movie is clicked
+  4. uninstall: the uninstall entry's command runs as the programs list runs it, answered Yes
+
+Each step prints what it found; the first step that fails stops the road with exit code 1.
+Called by ./run, after the setup and the builds; ./run --help tells the options.
+"""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+STEPS = 4
+
+
+class RoadFailed(Exception):
+    pass
+
+
+def arguments():
+    parser = argparse.ArgumentParser(prog="./run", description=__doc__.split("\n\n")[0],
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--interactive", action="store_true",
+                        help="show the boxes on your own display ($DISPLAY) and leave the answers to you")
+    parser.add_argument("--keep", action="store_true", help="keep the Wine prefix afterwards, to look around in it")
+    parser.add_argument("--out", type=Path, default=ROOT / "build" / "road", help="folder for the pictures")
+    # where the builds are, for a test that walks the road: the 64-bit build with the Wine helpers
+    # (the one the road runs) and the shipped 32-bit build (the one it points to at the end)
+    build = Path(os.environ.get("CLIPINDEX_BUILD", ROOT / "build"))
+    parser.add_argument("--win64", type=Path, default=build / "win64", help=argparse.SUPPRESS)
+    parser.add_argument("--win32", type=Path, default=build / "win32", help=argparse.SUPPRESS)
+    return parser.parse_args()
+
+
+def say(text):
+    print(text, flush=True)
+
+
+def registry_lines(root_name, path, key):
+    lines = [f"      {root_name}\\{path}"]
+    for name, (value_type, _, data) in sorted(key.values.items()):
+        shown = data.rstrip(b"\0").decode("gbk") if value_type == 1 else data.hex()
+        lines.append(f"        {name.decode('gbk') or '(默认)'}  {'REG_SZ' if value_type == 1 else value_type}  {shown}")
+    return lines
+
+
+def main():
+    args = arguments()
+    if args.interactive and not os.environ.get("DISPLAY"):
+        print("./run --interactive needs a display: set DISPLAY, or leave --interactive out", file=sys.stderr)
+        return 2
+    exe64 = args.win64 / "clipindex.exe"
+    helpers = args.win64 / "tests" / "wine" / "helpers"
+    work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
+    os.environ.update(CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))
+    sys.path.insert(0, str(ROOT / "tests" / "wine"))
+    import session  # pylint: disable=import-outside-toplevel
+    import winetest as w  # pylint: disable=import-outside-toplevel
+
+    args.out.mkdir(parents=True, exist_ok=True)
+    pictures = {}
+    started = time.monotonic()
+    step_name = "start"
+    try:
+        step_name = "Wine"
+        say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
+            + ("" if args.interactive else ", on a virtual display"))
+        if session.start(work, helpers, display=os.environ["DISPLAY"] if args.interactive else None) != 0:
+            raise RoadFailed("Wine or Xvfb is not installed (scripts/setup installs them)")
+        answer = (lambda *answers: ["user"] * len(answers)) if args.interactive else (lambda *answers: list(answers))
+        picture_dir = "C:\\road"
+        w.prefix_file(picture_dir).mkdir(parents=True, exist_ok=True)
+
+        def keep_picture(windows_path, name):
+            if w.prefix_file(windows_path).exists():
+                png = args.out / name
+                w.ppm_to_png(w.prefix_file(windows_path), png)
+                pictures[name] = png
+
+        step_name = "install"
+        exe = w.place_exe("C:\\Program Files\\Clip Index")
+        say(f"[1/{STEPS}] install: starting {exe} with no arguments"
+            + (" (answer the boxes on your display)" if args.interactive else ""))
+        run = w.run_clipindex(b"clipindex.exe", answer("yes", "ok"), application=w.gbk(exe), timeout=660,
+                              picture=None if args.interactive else picture_dir + "\\install-question.ppm")
+        for box in run.boxes:
+            say(f"      box {box.caption.decode('gbk')}: {box.text.decode('gbk')}")
+        if run.exit_code != 0:
+            raise RoadFailed(f"clipindex.exe ended with {run.exit_code}:\n{run.report}")
+        if [b.text for b in run.boxes] != [w.INSTALL_QUESTION.text, w.INSTALL_DONE.text]:
+            raise RoadFailed("the install did not end with the completion message")
+        keep_picture(picture_dir + "\\install-question.ppm", "install-question.png")
+        say("      answered Yes; exit code 0")
+
+        step_name = "registry"
+        say(f"[2/{STEPS}] registry: what the install wrote")
+        menu, uninstall = w.read_keys(w.MENU_KEY, w.UNINSTALL_KEY)
+        if menu is None or uninstall is None:
+            raise RoadFailed("an entry is missing: menu entry " + ("found" if menu else "missing")
+                             + ", uninstall entry " + ("found" if uninstall else "missing"))
+        for line in (registry_lines("HKEY_CURRENT_USER", w.MENU_KEY[1], menu)
+                     + registry_lines("HKEY_LOCAL_MACHINE", w.UNINSTALL_KEY[1], uninstall)):
+            say(line)
+
+        step_name = "page"
+        address = menu.values.get(b"", (0, 0, b""))[2].rstrip(b"\0")
+        say(f"[3/{STEPS}] page: {address.decode('gbk')}")
+        page = w.read_res_url(address)
+        if page is None:
+            raise RoadFailed("the address does not resolve through the res: protocol")
+        page_file = work / "page-from-exe.htm"
+        page_file.write_bytes(page)
+        say(f"      the res: protocol gives {len(page)} bytes from the executable's resource")
+        browser = subprocess.run(["node", str(ROOT / "road" / "page.js"), str(page_file), str(args.out / "page.png")],
+                                 capture_output=True, text=True, timeout=120, check=False)
+        if browser.returncode != 0:
+            raise RoadFailed(f"the page did not run in chromium: {browser.stderr.strip()}")
+        shown = json.loads(browser.stdout.strip().splitlines()[-1])
+        say(f"      on {shown['sample']} it lists {len(shown['movies'])} movies: "
+            + ", ".join(movie["name"] for movie in shown["movies"]))
+        say(f"      clicked {shown['movies'][0]['name']}: the frame plays {shown['frameUrl']}")
+        if shown["frameUrl"] != shown["movies"][0]["href"]:
+            raise RoadFailed("the frame did not load the movie that was clicked")
+        pictures["page.png"] = args.out / "page.png"
+
+        step_name = "uninstall"
+        command = uninstall.values.get(b"UninstallString", (0, 0, b""))[2].rstrip(b"\0")
+        say(f"[4/{STEPS}] uninstall: running {command.decode('gbk')} as the programs list does")
+        run = w.run_clipindex(command, answer("yes", "ok"), timeout=660,
+                              pictures=None if args.interactive else {2: picture_dir + "\\uninstall-done.ppm"})
+        for box in run.boxes:
+            say(f"      box {box.caption.decode('gbk')}: {box.text.decode('gbk')}")
+        if run.exit_code != 0 or [b.text for b in run.boxes] != [w.UNINSTALL_QUESTION.text, w.UNINSTALL_DONE.text]:
+            raise RoadFailed(f"the uninstall did not end with its completion message:\n{run.report}")
+        keep_picture(picture_dir + "\\uninstall-done.ppm", "uninstall-done.png")
+        menu, uninstall = w.read_keys(w.MENU_KEY, w.UNINSTALL_KEY)
+        if menu is not None or uninstall is not None:
+            raise RoadFailed("a key is still there after the uninstall")
+        say("      both keys are gone")
+    except (RoadFailed, AssertionError, OSError, subprocess.SubprocessError) as failure:
+        print(f"road stopped at the {step_name} step: {failure}", file=sys.stderr)
+        return 1
+    finally:
+        if (work / "session.json").exists():
+            session.stop(work)
+        if args.keep:
+            say(f"kept the Wine prefix: WINEPREFIX={work / 'prefix'}")
+        else:
+            shutil.rmtree(work, ignore_errors=True)
+
+    say(f"done in {time.monotonic() - started:.0f} s. Pictures:")
+    for name, path in pictures.items():
+        say(f"      {path}")
+    say(f"clipindex.exe for Windows (32-bit, the one to ship): {args.win32 / 'clipindex.exe'}")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,56 @@
+#!/usr/bin/env python3
+"""Walks the road (road/road.py) as ./run does after its builds, and checks what a newcomer is promised:
+exit code 0, a line for each of the four steps, and the three pictures as real PNG files of a sensible
+size. usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+# picture: the smallest and largest width and height it may have
+PICTURES = {
+    "install-question.png": ((150, 60), (1024, 768)),
+    "page.png": ((960, 540), (960, 540)),
+    "uninstall-done.png": ((100, 60), (1024, 768)),
+}
+
+
+def png_size(path):
+    data = path.read_bytes()
+    if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
+        return None
+    return struct.unpack(">II", data[16:24])
+
+
+def main():
+    win64, win32, out = sys.argv[1], sys.argv[2], Path(sys.argv[3])
+    for name in PICTURES:
+        (out / name).unlink(missing_ok=True)
+    road = subprocess.run([sys.executable, str(ROOT / "road" / "road.py"), "--win64", win64, "--win32", win32,
+                           "--out", str(out)],
+                          capture_output=True, text=True, timeout=300, check=False)
+    print(road.stdout + road.stderr)
+    failures = []
+    if road.returncode != 0:
+        failures.append(f"the road ended with exit code {road.returncode}")
+    for step in range(1, 5):
+        if f"[{step}/4]" not in road.stdout:
+            failures.append(f"no line for step {step}")
+    if "both keys are gone" not in road.stdout:
+        failures.append("the road did not show both keys gone")
+    for name, (smallest, largest) in PICTURES.items():
+        size = png_size(out / name) if (out / name).exists() else None
+        if size is None:
+            failures.append(f"{name}: no PNG picture")
+        elif not all(low <= got <= high for low, got, high in zip(smallest, size, largest)):
+            failures.append(f"{name}: {size[0]} x {size[1]}, want between {smallest} and {largest}")
+        elif str(out / name) not in road.stdout:
+            failures.append(f"{name}: the road did not say where it is")
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
