@@ -147,6 +147,17 @@ standin::Call NewCall(const char* function, HKEY root = nullptr, const char* pat
     return call;
 }
 
+// The open key behind a handle (handles.end() for none), its path noted in the call.
+std::map<std::uintptr_t, std::string>::iterator FindOpenKey(HKEY key, standin::Call* call)
+{
+    const auto open = S().handles.find(reinterpret_cast<std::uintptr_t>(key));
+    if (open != S().handles.end()) {
+        const auto record = S().keys.find(open->second);
+        call->path = record != S().keys.end() ? record->second.path : open->second;
+    }
+    return open;
+}
+
 // Counts a registry operation; true when this one is to fail.
 bool ShouldFail()
 {
@@ -237,10 +248,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
     call.type = type;
     call.size = size;
     call.data.assign(reinterpret_cast<const char*>(data), size);
-    const auto open = S().handles.find(reinterpret_cast<std::uintptr_t>(key));
-    if (open != S().handles.end()) {
-        call.path = S().keys.count(open->second) != 0 ? S().keys[open->second].path : open->second;
-    }
+    const auto open = FindOpenKey(key, &call);
     if (ShouldFail()) {
         return Record(call, S().failResult);
     }
@@ -258,10 +266,7 @@ LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYT
 LONG RegCloseKey(HKEY key)
 {
     standin::Call call = NewCall("RegCloseKey");
-    const auto open = S().handles.find(reinterpret_cast<std::uintptr_t>(key));
-    if (open != S().handles.end()) {
-        call.path = S().keys.count(open->second) != 0 ? S().keys[open->second].path : open->second;
-    }
+    const auto open = FindOpenKey(key, &call);
     if (ShouldFail()) {
         return Record(call, S().failResult);
     }

@@ -21,18 +21,20 @@ const CLSID kResProtocol = {0x3050F3BC, 0x98B5, 0x11CF, {0xBB, 0x82, 0x00, 0xAA,
 
 // The protocol reports to a sink and asks a bind-info object how to bind; both live on the stack of
 // main and need no reference counting.
+// IUnknown's QueryInterface for an object with one interface of its own.
+HRESULT QueryOwnInterface(IUnknown* self, REFIID own, REFIID riid, void** object)
+{
+    *object = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, own) ? self : nullptr;
+    return *object != nullptr ? S_OK : E_NOINTERFACE;
+}
+
 class Sink : public IInternetProtocolSink {
 public:
     HRESULT result = E_PENDING;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IInternetProtocolSink)) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return QueryOwnInterface(this, IID_IInternetProtocolSink, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
@@ -50,12 +52,7 @@ class BindInfo : public IInternetBindInfo {
 public:
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override
     {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IInternetBindInfo)) {
-            *object = this;
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
+        return QueryOwnInterface(this, IID_IInternetBindInfo, riid, object);
     }
     ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
     ULONG STDMETHODCALLTYPE Release() override { return 1; }
