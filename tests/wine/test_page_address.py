@@ -6,8 +6,8 @@ import os
 import sys
 from pathlib import Path
 
-from winetest import (HELPERS, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, gbk, main, place_exe, prefix_file,
-                      read_keys, read_res_url, remove_installation, run_clipindex)
+from winetest import (HELPERS, MENU_KEY, fresh_install_from, gbk, main, place_exe, prefix_file, read_keys,
+                      read_res_url, remove_installation)
 
 PAGE = Path(os.environ.get("CLIPINDEX_PAGE", "clipindex.htm")).read_bytes()
 
@@ -39,10 +39,7 @@ def place_other_type():
 
 def installed_from(folder):
     def test(checks):
-        exe = place_exe(folder)
-        remove_installation()
-        run = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
-        checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], f"install from {folder}")
+        fresh_install_from(checks, folder)
         (menu,) = read_keys(MENU_KEY)
         checks.true(menu is not None and b"" in menu.values, "the install wrote no page address")
         if menu is None or b"" not in menu.values:

@@ -3,8 +3,8 @@
 starts it as a command line, leaving the system to find the program in it."""
 import sys
 
-from winetest import (INSTALL_DONE, INSTALL_QUESTION, UNINSTALL_DONE, UNINSTALL_QUESTION, MENU_KEY, UNINSTALL_KEY,
-                      gbk, installed_keys, main, place_exe, read_keys, remove_installation, run_clipindex, snapshot)
+from winetest import (UNINSTALL_DONE, UNINSTALL_QUESTION, MENU_KEY, UNINSTALL_KEY, fresh_install_from, installed_keys,
+                      main, read_keys, run_clipindex, snapshot)
 
 FOLDERS = {
     # test name: folder, the uninstall command that the install should write
@@ -16,10 +16,7 @@ FOLDERS = {
 
 def from_programs_list(folder, command):
     def test(checks):
-        exe = place_exe(folder)
-        remove_installation()
-        install = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
-        checks.run(install, [INSTALL_QUESTION, INSTALL_DONE], f"install from {folder}")
+        exe = fresh_install_from(checks, folder)
         menu, uninstall = read_keys(MENU_KEY, UNINSTALL_KEY)
         want_menu, want_uninstall = installed_keys("res://" + exe + "/clipindex", command)
         checks.key(menu, want_menu, "menu entry key")

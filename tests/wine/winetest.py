@@ -228,6 +228,16 @@ def place_exe(folder):
     return folder + "\\clipindex.exe"
 
 
+def fresh_install_from(checks, folder):
+    """Copies clipindex.exe into `folder`, removes any installation, installs answering Yes and checks
+    the two boxes; returns the executable's Windows path."""
+    exe = place_exe(folder)
+    remove_installation()
+    run = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
+    checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], f"install from {folder}")
+    return exe
+
+
 def prefix_file(windows_path):
     """Where a path on drive C: of the prefix lies on this machine."""
     drive, _, rest = windows_path.partition(":\\")
