@@ -26,11 +26,12 @@ void ShowRegistryError()
 }
 
 // The executable's own path, whole: a result of 0, or one that filled the buffer (cut short), is
-// no path at all.
+// no path at all. So is a path with a '?': the ANSI path puts one for each character that code page
+// 936 cannot write, and in front of a \\?\ path, and no address or command written from it resolves.
 bool FetchModulePath()
 {
     const DWORD length = GetModuleFileNameA(nullptr, ModulePath, ModulePathCapacity);
-    return length != 0 && length < ModulePathCapacity;
+    return length != 0 && length < ModulePathCapacity && !ContainsByte(ModulePath, '?');
 }
 
 bool CreateKey(HKEY root, const char* path)

@@ -45,3 +45,13 @@ bool NeedsQuotes(const char* path)
     }
     return false;
 }
+
+bool ContainsByte(const char* text, char c)
+{
+    for (; *text != '\0'; ++text) {
+        if (*text == c) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -17,3 +17,7 @@ char* AppendResAddressPath(char* at, const char* path);
 // True when the path holds a blank or a control character (1 to 32), which would split it into
 // several arguments on a command line.
 bool NeedsQuotes(const char* path);
+
+// True when `text` holds the byte `c`. For an ASCII character below 0x40 this is exact in code page
+// 936: trail bytes lie in 0x40-0xFE, so none of them can be taken for it.
+bool ContainsByte(const char* text, char c);

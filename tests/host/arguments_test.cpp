@@ -49,6 +49,8 @@ const SplitCase kSplitCases[] = {
     {"trail byte that is a quote", "clipindex.exe \x81\"x y", "\x81\"x"},
     {"trail byte that is a blank", "clipindex.exe \x81 x y", "\x81 x"},
     {"double-byte program name", Gbk("剪辑.exe 参数 z"), Gbk("参数")},
+    {"lead byte just before a closing quote: the pair is one character", "clipindex.exe \"\x81\" /Uninstall\"",
+     "\x81\" /Uninstall"},
     {"double-byte characters in quotes", "clipindex.exe \"" + Gbk("列出 所有") + "\"", Gbk("列出 所有")},
     {"lone lead byte ends the text", WithTail("clipindex.exe a\x81", "zz"), "a\x81"},
     {"lone lead byte in an open quote", WithTail("clipindex.exe \"a\x81", "\"zz"), "a\x81"},

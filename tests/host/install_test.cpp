@@ -76,21 +76,28 @@ TEST_F(Install, YesWritesBothKeysAndReports)
     ExpectExitedWithZero();
 }
 
+// What the product itself passed: the key paths as 59 and 65 bytes, the display name with its NUL.
 TEST_F(Install, KeyPathsAndDisplayNameHaveTheirByteLengths)
 {
-    EXPECT_EQ(Expected().menuKeyPath.size(), 59u);
-    EXPECT_EQ(Expected().uninstallKeyPath.size(), 65u);
-    EXPECT_EQ(Expected().displayName.size(), 31u);
     RunInstaller("clipindex.exe", {IDYES}, kPath);
-    const auto& calls = standin::Calls();
-    const auto display =
-        std::find_if(calls.begin(), calls.end(), [](const standin::Call& c) { return c.valueName == "DisplayName"; });
-    ASSERT_NE(display, calls.end());
-    EXPECT_EQ(display->size, 32u);
+    std::vector<std::size_t> created;
+    DWORD displayNameSize = 0;
+    for (const standin::Call& call : standin::Calls()) {
+        if (call.function == "RegCreateKeyExA") {
+            created.push_back(call.path.size());
+        } else if (call.valueName == "DisplayName") {
+            displayNameSize = call.size;
+        }
+    }
+    EXPECT_EQ(created, (std::vector<std::size_t>{59, 65}));
+    EXPECT_EQ(displayNameSize, 32u);
 }
 
 TEST_F(Install, CallParameters)
 {
+    // An earlier install in this process leaves the uninstall entry key's handle in the key slot.
+    RunInstaller("clipindex.exe", {IDYES}, kPath);
+    standin::Reset();
     RunInstaller("clipindex.exe", {IDYES}, kPath);
     int creations = 0;
     for (const standin::Call& call : standin::Calls()) {
@@ -242,11 +249,24 @@ TEST_F(Install, PathsInTheValues)
          "res://C:\\c%2520d\\clipindex.exe/clipindex", "C:\\c%20d\\clipindex.exe /Uninstall"},
         {"control character is quoted", "C:\\a\tb\\clipindex.exe", "res://C:\\a\tb\\clipindex.exe/clipindex",
          "\"C:\\a\tb\\clipindex.exe\" /Uninstall"},
+        // No value written from these could resolve: the run says so and writes nothing.
+        {"characters code page 936 cannot write come back as '?'", "C:\\??\\clipindex.exe", "", ""},
+        {"a \\\\?\\ path", "\\\\?\\C:\\Tools\\clipindex.exe", "", ""},
     };
     for (const auto& c : cases) {
         standin::Reset();
+        standin::SetValue(HKEY_CURRENT_USER, Expected().menuKeyPath, "", {REG_SZ, std::string("old\0", 4)});
+        const auto before = RegistryPicture();
         RunInstaller("clipindex.exe", {IDYES}, c.path);
         SCOPED_TRACE(c.what);
+        if (c.pageUrl.empty()) {
+            EXPECT_TRUE(RegistryTrace().empty());
+            EXPECT_EQ(RegistryPicture(), before);
+            ASSERT_EQ(standin::Boxes().size(), 2u);
+            ExpectBox(1, Expected().registryError, Expected().error, MB_OK | MB_ICONHAND);
+            ExpectExitedWithZero();
+            continue;
+        }
         ExpectString(HKEY_CURRENT_USER, Expected().menuKeyPath, "", c.pageUrl);
         ExpectString(HKEY_LOCAL_MACHINE, Expected().uninstallKeyPath, "UninstallString", c.uninstallString);
     }
