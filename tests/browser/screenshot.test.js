@@ -34,9 +34,19 @@ test('the rewritten page fills the window: the list on the left, the frame on th
   assert.ok(layout.frame.left >= layout.list.right, `the frame starts after the list: ${JSON.stringify(layout)}`);
   assert.ok(layout.frame.height > viewport.height * 0.75, `the frame's height: ${layout.frame.height}`);
 
+  // The saved picture shows the rewritten page: its light cyan under the list, the grey cell around the frame.
   const png = await sample.screenshot(pictureFile);
-  assert.equal(png.subarray(0, 8).toString('hex'), '89504e470d0a1a0a', 'a PNG file');
-  assert.deepEqual([png.readUInt32BE(16), png.readUInt32BE(20)], [viewport.width, viewport.height], 'picture size');
+  const [list, frameCell] = await sample.page.evaluate(async ({ data, points }) => {
+    const image = new Image();
+    image.src = `data:image/png;base64,${data}`;
+    await image.decode();
+    const canvas = Object.assign(document.createElement('canvas'), { width: image.width, height: image.height });
+    const context = canvas.getContext('2d');
+    context.drawImage(image, 0, 0);
+    return points.map(([x, y]) => `rgb(${context.getImageData(x, y, 1, 1).data.slice(0, 3).join(', ')})`);
+  }, { data: png.toString('base64'), points: [[4, viewport.height - 4], [layout.frame.left - 4, viewport.height / 2]] });
+  assert.equal(list, texts.BACKGROUND, 'the picture under the list');
+  assert.equal(frameCell, 'rgb(102, 102, 102)', 'the picture beside the frame');
   console.log(`# picture: ${pictureFile}`);
   await sample.close();
 });

@@ -6,8 +6,9 @@ import os
 import sys
 from pathlib import Path
 
-from winetest import (HELPERS, MENU_KEY, fresh_install_from, gbk, main, place_exe, prefix_file, read_keys,
-                      read_res_url, remove_installation)
+from winetest import (HELPERS, INSTALL_QUESTION, MENU_KEY, REGISTRY_ERROR, fresh_install_from, gbk, install_from,
+                      main, place_exe, prefix_file, read_keys, read_res_url, remove_installation, snapshot,
+                      write_installation)
 
 PAGE = Path(os.environ.get("CLIPINDEX_PAGE", "clipindex.htm")).read_bytes()
 
@@ -37,8 +38,16 @@ def place_other_type():
     target.write_bytes((HELPERS / "page_other_type.exe").read_bytes())
 
 
-def installed_from(folder):
+def installed_from(folder, writes):
     def test(checks):
+        if not writes:
+            write_installation("res://C:\\Old\\clipindex.exe/clipindex", "C:\\Old\\clipindex.exe /Uninstall")
+            before = snapshot()
+            run = install_from(folder, ["yes", "ok"])
+            checks.run(run, [INSTALL_QUESTION, REGISTRY_ERROR], f"install from {folder}")
+            checks.unchanged(before, snapshot(), f"install from {folder}")
+            remove_installation()
+            return
         fresh_install_from(checks, folder)
         (menu,) = read_keys(MENU_KEY)
         checks.true(menu is not None and b"" in menu.values, "the install wrote no page address")
@@ -51,13 +60,16 @@ def installed_from(folder):
     return test
 
 
+# name: folder, and whether the install writes its address. A folder name that code page 936 cannot
+# write reaches the program as '?'s (C:\???\clipindex.exe under Wine): the install writes nothing and says so.
 FOLDERS = {
-    "blanks": "C:\\Program Files\\Clip Index",
-    "chinese": "C:\\剪辑 工具\\誠",
-    "percent_and_hash": "C:\\Tools\\100% #1 c%20d",
+    "blanks": ("C:\\Program Files\\Clip Index", True),
+    "chinese": ("C:\\剪辑 工具\\誠", True),
+    "percent_and_hash": ("C:\\Tools\\100% #1 c%20d", True),
+    "korean": ("C:\\한국어", False),
 }
 
 if __name__ == "__main__":
     tests = {"addresses": addresses}
-    tests.update({"installed_" + name: installed_from(folder) for name, folder in FOLDERS.items()})
+    tests.update({"installed_" + name: installed_from(*row) for name, row in FOLDERS.items()})
     sys.exit(main(tests))

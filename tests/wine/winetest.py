@@ -89,33 +89,37 @@ def session_state():
     return json.loads((WORK / "session.json").read_text())
 
 
-def wine(program, *arguments, timeout=60, display=True):
+def wine(program, *arguments, timeout=60, display=True, cwd=None):
     """Runs a Windows program of the session; returns its exit code, standard output and standard error.
     Output goes through files, not pipes: a Wine program may start others that outlive it and would
-    hold a pipe open. With display=False the program has no display to show windows on."""
+    hold a pipe open. With display=False the program has no display to show windows on; `cwd` (a
+    folder on this machine) is its current folder."""
     state = session_state()
     env = session.wine_environment(state["prefix"], state["display"])
     if not display:
         del env["DISPLAY"]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
         completed = subprocess.run([str(session.WINE64), str(program), *arguments], env=env, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=err, timeout=timeout, check=False)
+                                   stdout=out, stderr=err, timeout=timeout, check=False, cwd=cwd)
         out.seek(0)
         err.seek(0)
         return (completed.returncode, out.read().decode("ascii", errors="replace"),
                 err.read().decode("utf-8", errors="replace"))
 
 
-def run_clipindex(command_line, answers, application=None, picture=None, display=True, pictures=None, timeout=60):
+def run_clipindex(command_line, answers, application=None, picture=None, display=True, pictures=None, timeout=60,
+                  cwd=None):
     """Starts clipindex.exe with exactly `command_line` (bytes) and answers its boxes in order. Without
-    `application` the system finds the program in the command line, as the programs list does.
+    `application` the system finds the program in the command line, as the programs list does, also in
+    the current folder `cwd`.
     `picture` is where a picture of the first box goes, `pictures` maps other box numbers to theirs
     (Windows paths, PPM)."""
     arguments = [application.hex() if application else "-", command_line.hex() or "-"]
     if picture:
         arguments.append("picture=" + picture)
     arguments += [f"picture{number}={path}" for number, path in (pictures or {}).items()]
-    _, report, errors = wine(HELPERS / "run_clipindex.exe", *arguments, *answers, display=display, timeout=timeout)
+    _, report, errors = wine(HELPERS / "run_clipindex.exe", *arguments, *answers, display=display, timeout=timeout,
+                             cwd=cwd)
     boxes, exit_code, text_pixels = [], None, -1
     for line in report.splitlines():
         words = line.split()
@@ -228,14 +232,23 @@ def place_exe(folder):
     return folder + "\\clipindex.exe"
 
 
+def install_from(folder, answers):
+    """Copies clipindex.exe into `folder` and starts it with no arguments. A folder that code page 936
+    cannot write cannot be named through CreateProcessA: the program is then found in the current folder."""
+    exe = place_exe(folder)
+    try:
+        return run_clipindex(b"clipindex.exe", answers, application=gbk(exe))
+    except UnicodeEncodeError:
+        return run_clipindex(b"clipindex.exe", answers, cwd=prefix_file(folder))
+
+
 def fresh_install_from(checks, folder):
     """Copies clipindex.exe into `folder`, removes any installation, installs answering Yes and checks
     the two boxes; returns the executable's Windows path."""
-    exe = place_exe(folder)
     remove_installation()
-    run = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
+    run = install_from(folder, ["yes", "ok"])
     checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], f"install from {folder}")
-    return exe
+    return folder + "\\clipindex.exe"
 
 
 def prefix_file(windows_path):
