@@ -66,6 +66,15 @@ def main():
     subsystem = re.search(r"^Subsystem\s+([0-9a-f]+)", headers, re.M)
     check("subsystem (2: Windows GUI)", subsystem and int(subsystem.group(1), 16), 2)
     check("imports", imports(headers), IMPORTS)
+    # ASLR and DEP (and, 64-bit, high-entropy ASLR), with the relocations that moving the image needs
+    dll = re.search(r"^DllCharacteristics\s+([0-9a-f]+)", headers, re.M)
+    check("DllCharacteristics", dll and int(dll.group(1), 16), 0x140 if args.kind == "pe32" else 0x160)
+    flags = re.search(r"^Characteristics\s+0x([0-9a-f]+)", headers, re.M)
+    check("relocations stripped", flags and bool(int(flags.group(1), 16) & 0x1), False)
+    if args.kind == "pe32":
+        # 32-bit code holds absolute addresses, each of which needs an entry; 64-bit code may need none
+        relocations = re.search(r"^Entry 5 [0-9a-f]+ ([0-9a-f]+) Base Relocation Directory", headers, re.M)
+        check("base relocations present", bool(relocations and int(relocations.group(1), 16)), True)
 
     listing = run("wrestool", "-l", args.exe)
     entries = re.findall(r"--type=(\d+) --name='?([^' ]+)'? --language=(\d+) \[.*?size=(\d+)\]", listing)
