@@ -29,12 +29,15 @@ class RoadFailed(Exception):
 
 
 def arguments():
-    parser = argparse.ArgumentParser(prog="./run", description=__doc__.split("\n\n")[0],
+    parser = argparse.ArgumentParser(prog="./run", description="\n\n".join(__doc__.split("\n\n")[:2]),
+                                     epilog="Before the road, ./run installs what is missing (scripts/setup) and "
+                                            "builds build/win32 and build/win64.",
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--interactive", action="store_true",
                         help="show the boxes on your own display ($DISPLAY) and leave the answers to you")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix afterwards, to look around in it")
-    parser.add_argument("--out", type=Path, default=ROOT / "build" / "road", help="folder for the pictures")
+    parser.add_argument("--out", type=Path, default=ROOT / "build" / "road", metavar="DIR",
+                        help="folder for the pictures (default: %(default)s)")
     # where the builds are, for a test that walks the road: the 64-bit build with the Wine helpers
     # (the one the road runs) and the shipped 32-bit build (the one it points to at the end)
     build = Path(os.environ.get("CLIPINDEX_BUILD", ROOT / "build"))
@@ -55,11 +58,32 @@ def registry_lines(root_name, path, key):
     return lines
 
 
+def page_shown(browser):
+    """What road/page.js printed as its last line: the sample page, the movies it lists, the frame's address."""
+    lines = browser.stdout.strip().splitlines()
+    try:
+        shown = json.loads(lines[-1]) if lines else None
+    except ValueError:
+        shown = None
+    if not isinstance(shown, dict) or not {"sample", "movies", "frameUrl"} <= shown.keys():
+        raise RoadFailed("the browser printed no account of the page: " + (browser.stdout.strip()[-400:] or "nothing"))
+    if not shown["movies"]:
+        raise RoadFailed(f"the page listed no movie on {shown['sample']}")
+    return shown
+
+
+def start_wine(session, work, helpers, display):
+    try:
+        started = session.start(work, helpers, display=display)
+    except Exception as failure:  # Xvfb or wineboot did not come up: say what, with the end of their log
+        log = (work / "session.log").read_text(errors="replace")[-1500:] if (work / "session.log").exists() else ""
+        raise RoadFailed(f"Wine did not start: {failure}\n{log}") from failure
+    if started != 0:
+        raise RoadFailed("Wine or Xvfb is not installed (scripts/setup installs them)")
+
+
 def main():
     args = arguments()
-    if args.interactive and not os.environ.get("DISPLAY"):
-        print("./run --interactive needs a display: set DISPLAY, or leave --interactive out", file=sys.stderr)
-        return 2
     exe64 = args.win64 / "clipindex.exe"
     helpers = args.win64 / "tests" / "wine" / "helpers"
     work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
@@ -68,16 +92,15 @@ def main():
     import session  # pylint: disable=import-outside-toplevel
     import winetest as w  # pylint: disable=import-outside-toplevel
 
-    args.out.mkdir(parents=True, exist_ok=True)
     pictures = {}
     started = time.monotonic()
     step_name = "start"
     try:
+        args.out.mkdir(parents=True, exist_ok=True)
         step_name = "Wine"
         say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
             + ("" if args.interactive else ", on a virtual display"))
-        if session.start(work, helpers, display=os.environ["DISPLAY"] if args.interactive else None) != 0:
-            raise RoadFailed("Wine or Xvfb is not installed (scripts/setup installs them)")
+        start_wine(session, work, helpers, os.environ["DISPLAY"] if args.interactive else None)
         answer = (lambda *answers: ["user"] * len(answers)) if args.interactive else (lambda *answers: list(answers))
         picture_dir = "C:\\road"
         w.prefix_file(picture_dir).mkdir(parents=True, exist_ok=True)
@@ -126,7 +149,7 @@ def main():
                                  capture_output=True, text=True, timeout=120, check=False)
         if browser.returncode != 0:
             raise RoadFailed(f"the page did not run in chromium: {browser.stderr.strip()}")
-        shown = json.loads(browser.stdout.strip().splitlines()[-1])
+        shown = page_shown(browser)
         say(f"      on {shown['sample']} it lists {len(shown['movies'])} movies: "
             + ", ".join(movie["name"] for movie in shown["movies"]))
         say(f"      clicked {shown['movies'][0]['name']}: the frame plays {shown['frameUrl']}")
@@ -148,12 +171,18 @@ def main():
         if menu is not None or uninstall is not None:
             raise RoadFailed("a key is still there after the uninstall")
         say("      both keys are gone")
-    except (RoadFailed, AssertionError, OSError, subprocess.SubprocessError) as failure:
+    except RoadFailed as failure:
         print(f"road stopped at the {step_name} step: {failure}", file=sys.stderr)
+        return 1
+    except Exception as failure:  # a helper's output the road did not expect, a timeout, a missing file...
+        print(f"road stopped at the {step_name} step: {type(failure).__name__}: {failure}", file=sys.stderr)
         return 1
     finally:
         if (work / "session.json").exists():
-            session.stop(work)
+            try:
+                session.stop(work)
+            except Exception as failure:  # the road's own outcome stands; say what was left running
+                print(f"could not stop the Wine session: {failure}", file=sys.stderr)
         if args.keep:
             say(f"kept the Wine prefix: WINEPREFIX={work / 'prefix'}")
         else:

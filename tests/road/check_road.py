@@ -1,10 +1,14 @@
 #!/usr/bin/env python3
 """Walks the road (road/road.py) as ./run does after its builds, and checks what a newcomer is promised:
 exit code 0, a line for each of the four steps, and the three pictures as real PNG files of a sensible
-size. usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
+size; and that the ways it can stop early say so in a line, without a Python traceback.
+usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
+import os
+import shutil
 import struct
 import subprocess
 import sys
+import tempfile
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -22,6 +26,29 @@ def png_size(path):
     if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
         return None
     return struct.unpack(">II", data[16:24])
+
+
+def early_stops(win32):
+    """Each way out before the road's end: (what, command, environment without, exit code, words of the message)."""
+    empty_build = tempfile.mkdtemp(prefix="clipindex-no-build-")
+    road = [sys.executable, str(ROOT / "road" / "road.py"), "--win32", win32, "--out", empty_build]
+    cases = [
+        ("--help names the default folder", [str(ROOT / "run"), "--help"], None, 0,
+         f"(default: {ROOT / 'build' / 'road'})"),
+        # said before any setup or build: at once
+        ("--interactive without a display", [str(ROOT / "run"), "--interactive"], "DISPLAY", 2, "needs a display"),
+        ("no helper programs for Wine", road + ["--win64", empty_build], None, 1, "road stopped at the Wine step"),
+    ]
+    failures = []
+    for what, command, unset, code, words in cases:
+        env = {name: value for name, value in os.environ.items() if name != unset}
+        ran = subprocess.run(command, capture_output=True, text=True, timeout=120, check=False, env=env)
+        said = ran.stdout + ran.stderr
+        if ran.returncode != code or words not in said or "Traceback" in said:
+            failures.append(f"{what}: exit code {ran.returncode} (want {code}), want {words!r} and no traceback in:\n"
+                            + said)
+    shutil.rmtree(empty_build, ignore_errors=True)
+    return failures
 
 
 def main():
@@ -48,6 +75,7 @@ def main():
             failures.append(f"{name}: {size[0]} x {size[1]}, want between {bounds[0]} and {bounds[1]}")
         elif str(out / name) not in road.stdout:
             failures.append(f"{name}: the road did not say where it is")
+    failures += early_stops(win32)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
