@@ -9,7 +9,8 @@
 // no character set on a Chinese system.
 //
 // Chromium's own document.applets is always empty, so the sample document gets one that lists its
-// <object> elements in document order (a live collection, as the browser's own is).
+// <object> elements in document order (a live collection, as the browser's own is); an object that was
+// given a movie param reports that movie as its Movie, as the Flash control does.
 //
 //   const { openHarness } = require('./harness');
 //   const harness = await openHarness();                  // server on 127.0.0.1 and chromium
@@ -83,6 +84,23 @@ function pickInBrowser(pageText) {
   const doc = document;
   const objects = doc.getElementsByTagName('object');
   Object.defineProperty(doc, 'applets', { configurable: true, get: () => objects });
+  // The Flash control answers for Movie (any case) the value of the object's movie param; an object
+  // without one is left as it is.
+  const ownGetAttribute = Element.prototype.getAttribute;
+  Object.defineProperty(HTMLObjectElement.prototype, 'getAttribute', {
+    configurable: true,
+    writable: true,
+    value: function getAttribute(name) {
+      if (String(name).toLowerCase() === 'movie') {
+        for (const child of this.children) {
+          if (child.localName === 'param' && (ownGetAttribute.call(child, 'name') || '').toLowerCase() === 'movie') {
+            return ownGetAttribute.call(child, 'value') || '';
+          }
+        }
+      }
+      return ownGetAttribute.call(this, name);
+    },
+  });
   // The page must not read the plug-in collection: count the reads.
   const embeds = Object.getOwnPropertyDescriptor(Document.prototype, 'embeds').get;
   let embedsReads = 0;
@@ -168,13 +186,19 @@ class SamplePage {
     return this.page.evaluate(viewInBrowser);
   }
 
-  // Adds <object> elements at the end of the body, attributes set through the DOM so that any text
-  // arrives unchanged; an entry of null gives an object without a Movie attribute.
+  // Adds Flash <object> elements at the end of the body, each with a movie param whose value is set
+  // through the DOM so that any text arrives unchanged; an entry of null gives an object without one.
   async addObjects(movies) {
     await this.page.evaluate((list) => {
       for (const movie of list) {
         const object = document.createElement('object');
-        if (movie !== null) object.setAttribute('movie', movie);
+        object.setAttribute('classid', 'clsid:D27CDB6E-AE6D-11cf-96B8-444553540000');
+        if (movie !== null) {
+          const param = document.createElement('param');
+          param.setAttribute('name', 'movie');
+          param.setAttribute('value', movie);
+          object.appendChild(param);
+        }
         document.body.appendChild(object);
       }
     }, movies);
