@@ -12,11 +12,17 @@
 // <object> elements in document order (a live collection, as the browser's own is); an object that was
 // given a movie param reports that movie as its Movie, as the Flash control does.
 //
+// Chromium plays no Flash either: Ruffle, a Flash player in WebAssembly, plays the plug-in's part. A
+// frame sent to a movie address gets a small player page there, and the player's own request for that
+// address gets the movie, a tiny SWF made from the address (movies.js).
+//
 //   const { openHarness } = require('./harness');
 //   const harness = await openHarness();                  // server on 127.0.0.1 and chromium
 //   const run = await harness.runPage({ pageBytes, sampleUrl: harness.url('/samples/movies.html') });
 //   const view = await run.view();                        // links, frame, background, ...
 //   const { frameUrl } = await run.clickLink(0);          // the first movie plays in the frame playarea
+//   const { numFrames } = await run.loadedMovie();        // what Ruffle reports of it
+//   const changes = await run.frameChanges();             // [..., true, true]: its pictures move
 //   await harness.close();
 
 const fs = require('fs');
@@ -26,9 +32,34 @@ const path = require('path');
 
 const CHROMIUM = '/usr/bin/chromium';
 const SAMPLES_DIR = path.join(__dirname, 'samples');
-// A few bytes that begin like a movie file. Chromium plays no Flash and would turn a response of the
-// movie type into a download, leaving the frame blank; served as text, the frame shows it at its address.
-const STAND_IN_MOVIE = Buffer.from('FWS\x09 clipindex stand-in movie\n', 'latin1');
+const { movieFor } = require('./movies');
+
+// The page a frame gets at a movie address: Ruffle, filling the frame, plays the movie at that very
+// address at once, without its splash screen or unmute button. window.movie says how far it got, for the
+// tests to read: loading, loaded (with what Ruffle reports of the movie), or failed.
+const PLAYER_PAGE = `<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>movie</title>
+<style>html, body { margin: 0; height: 100%; overflow: hidden; background: #666666; }
+ruffle-player { display: block; width: 100%; height: 100%; }</style>
+<script>
+window.movie = { state: 'loading' };
+window.addEventListener('error', (event) => { window.movie = { state: 'failed', error: event.message }; });
+window.RufflePlayer = { config: { autoplay: 'on', splashScreen: false, unmuteOverlay: 'hidden',
+  contextMenu: 'off', preferredRenderer: 'canvas', polyfills: false, logLevel: 'error' } };
+</script>
+<script src="/ruffle/ruffle.js"></script>
+</head><body><script>
+const player = window.RufflePlayer.newest().createPlayer();
+player.addEventListener('loadedmetadata', () => {
+  window.movie = { state: 'loaded', metadata: player.ruffle().metadata };
+});
+document.body.appendChild(player);
+player.ruffle().load({ url: location.href }).catch((error) => {
+  window.movie = { state: 'failed', error: String(error) };
+});
+</script></body></html>
+`;
+const RUFFLE_TYPES = { '.js': 'text/javascript', '.wasm': 'application/wasm' };
 
 // Exits with CTest's skip code when the browser is truly not installed; anything else is a failure.
 function skipUnlessChromium() {
@@ -46,16 +77,44 @@ function loadPlaywright() {
   }
 }
 
-// Serves the sample pages under /samples/ (an .html sample may say {{ORIGIN}} for http://127.0.0.1:PORT)
-// and the stand-in movie at any path ending in .swf. Every request is recorded, in order.
+function ruffleDir() {
+  try {
+    return path.dirname(require.resolve('@ruffle-rs/ruffle'));
+  } catch (error) {
+    throw new Error(`@ruffle-rs/ruffle is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
+  }
+}
+
+// Serves the sample pages under /samples/ (an .html sample may say {{ORIGIN}} for http://127.0.0.1:PORT),
+// Ruffle's files under /ruffle/, and a movie at any path ending in .swf: the player page to a frame or
+// window, the movie itself to the player. Every request is recorded, in order, as { url, dest }, and
+// with the movie's frame count where a movie was sent.
 function startServer(samplesDir) {
   const requests = [];
+  const ruffle = ruffleDir();
   const server = http.createServer((request, response) => {
-    requests.push(request.url);
+    const dest = request.headers['sec-fetch-dest'] || '';
+    const served = { url: request.url, dest };
+    requests.push(served);
     const pathname = request.url.split(/[?#]/)[0];
     if (pathname.toLowerCase().endsWith('.swf')) {
-      response.writeHead(200, { 'Content-Type': 'text/plain', 'X-Content-Type-Options': 'nosniff' });
-      response.end(STAND_IN_MOVIE);
+      // One address, two answers: never let the cache hand the player page to the player as its movie.
+      const headers = { Vary: 'Sec-Fetch-Dest', 'Cache-Control': 'no-store' };
+      if (['document', 'iframe', 'frame'].includes(dest)) {
+        response.writeHead(200, { ...headers, 'Content-Type': 'text/html; charset=utf-8' });
+        response.end(PLAYER_PAGE);
+      } else {
+        const movie = movieFor(pathname);
+        served.frames = movie.frames;
+        response.writeHead(200, { ...headers, 'Content-Type': 'application/x-shockwave-flash' });
+        response.end(movie.bytes);
+      }
+      return;
+    }
+    const ruffleFile = /^\/ruffle\/([\w.-]+)$/.exec(pathname);
+    if (ruffleFile && RUFFLE_TYPES[path.extname(ruffleFile[1])] && fs.existsSync(path.join(ruffle, ruffleFile[1]))) {
+      response.writeHead(200, { 'Content-Type': RUFFLE_TYPES[path.extname(ruffleFile[1])], 'Cache-Control': 'max-age=3600' });
+      fs.createReadStream(path.join(ruffle, ruffleFile[1])).pipe(response);
       return;
     }
     const match = /^\/samples\/([\w.-]+\.html)$/.exec(pathname);
@@ -240,6 +299,38 @@ class SamplePage {
     return { frameUrl: frame.url(), pageUrl: this.page.url() };
   }
 
+  // Waits until the player in the frame playarea has loaded its movie, and returns what Ruffle reports of
+  // it (numFrames, width, height, frameRate, swfVersion, ...).
+  async loadedMovie({ timeout = 15000 } = {}) {
+    const frame = this.page.frame({ name: 'playarea' });
+    try {
+      await frame.waitForFunction(() => window.movie && window.movie.state !== 'loading', null, { timeout });
+    } catch (error) {
+      throw new Error(`the player in the frame loaded no movie from ${frame.url()}: ${error.message}`);
+    }
+    const movie = await frame.evaluate(() => window.movie);
+    if (movie.state !== 'loaded') throw new Error(`the player in the frame failed on ${frame.url()}: ${movie.error}`);
+    return movie.metadata;
+  }
+
+  // Watches the frame playarea play: pictures of it gapMs apart until two in a row differ from the one
+  // before (the first change may be only the player's first drawing), or until timeout. Returns, for each
+  // picture after the first, whether it differed from the one before; a playing movie's list ends in two
+  // trues.
+  async frameChanges({ gapMs = 300, timeout = 5000 } = {}) {
+    const frame = this.page.locator('iframe[name=playarea]');
+    const end = Date.now() + timeout;
+    const changes = [];
+    let last = await frame.screenshot();
+    while (!(changes.at(-1) && changes.at(-2)) && Date.now() < end) {
+      await this.page.waitForTimeout(gapMs);
+      const picture = await frame.screenshot();
+      changes.push(!picture.equals(last));
+      last = picture;
+    }
+    return changes;
+  }
+
   async screenshot(file) {
     fs.mkdirSync(path.dirname(file), { recursive: true });
     return this.page.screenshot({ path: file });
@@ -308,4 +399,4 @@ async function openHarness({ samplesDir = SAMPLES_DIR } = {}) {
   return new Harness(served, context, userDataDir);
 }
 
-module.exports = { openHarness, skipUnlessChromium, CHROMIUM, STAND_IN_MOVIE };
+module.exports = { openHarness, skipUnlessChromium, CHROMIUM };
