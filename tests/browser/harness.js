@@ -69,19 +69,12 @@ function skipUnlessChromium() {
   }
 }
 
-function loadPlaywright() {
+// What a package of package.json gives (load), or an error that says how to install it.
+function installed(name, load) {
   try {
-    return require('playwright-core');
+    return load();
   } catch (error) {
-    throw new Error(`playwright-core is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
-  }
-}
-
-function ruffleDir() {
-  try {
-    return path.dirname(require.resolve('@ruffle-rs/ruffle'));
-  } catch (error) {
-    throw new Error(`@ruffle-rs/ruffle is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
+    throw new Error(`${name} is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
   }
 }
 
@@ -91,7 +84,7 @@ function ruffleDir() {
 // with the movie's frame count where a movie was sent.
 function startServer(samplesDir) {
   const requests = [];
-  const ruffle = ruffleDir();
+  const ruffle = installed('@ruffle-rs/ruffle', () => path.dirname(require.resolve('@ruffle-rs/ruffle')));
   const server = http.createServer((request, response) => {
     const dest = request.headers['sec-fetch-dest'] || '';
     const served = { url: request.url, dest };
@@ -112,8 +105,10 @@ function startServer(samplesDir) {
       return;
     }
     const ruffleFile = /^\/ruffle\/([\w.-]+)$/.exec(pathname);
-    if (ruffleFile && RUFFLE_TYPES[path.extname(ruffleFile[1])] && fs.existsSync(path.join(ruffle, ruffleFile[1]))) {
-      response.writeHead(200, { 'Content-Type': RUFFLE_TYPES[path.extname(ruffleFile[1])], 'Cache-Control': 'max-age=3600' });
+    const ruffleType = ruffleFile && RUFFLE_TYPES[path.extname(ruffleFile[1])];
+    if (ruffleType && fs.existsSync(path.join(ruffle, ruffleFile[1]))) {
+      // Cached: the 14 MB of wasm are read once a run, not once a movie.
+      response.writeHead(200, { 'Content-Type': ruffleType, 'Cache-Control': 'max-age=3600' });
       fs.createReadStream(path.join(ruffle, ruffleFile[1])).pipe(response);
       return;
     }
@@ -380,7 +375,7 @@ class Harness {
 // Starts the server on 127.0.0.1 and chromium, headless, with a fresh profile and nothing that reaches
 // the network by itself.
 async function openHarness({ samplesDir = SAMPLES_DIR } = {}) {
-  const { chromium } = loadPlaywright();
+  const { chromium } = installed('playwright-core', () => require('playwright-core'));
   const served = await startServer(samplesDir);
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'clipindex-chromium-'));
   let context;

@@ -196,7 +196,8 @@ if (require.main === module) {
   }
   const movie = movieFor(address);
   require('fs').writeFileSync(file, movie.bytes);
-  console.log(`${file}: ${movie.bytes.length} bytes, ${movie.frames} frames, ${movie.width}x${movie.height} at ${movie.frameRate} fps`);
+  console.log(`${file}: ${movie.bytes.length} bytes, ${movie.frames} frames, ${movie.width} x ${movie.height}, `
+    + `${movie.frameRate} fps`);
 }
 
 module.exports = { movieFor };
