@@ -4,7 +4,7 @@
   1. install: clipindex.exe starts without arguments and the install question is answered Yes
   2. registry: the two entries the install wrote, as a user would read them
   3. page: the page that the menu entry names, read through its res: address from the executable,
-     runs in the browser on a page that embeds Flash movies; the first movie is clicked
+     runs in the browser on a page that embeds Flash movies; the first movie is clicked and plays
   4. uninstall: the uninstall entry's command runs as the programs list runs it, answered Yes
 
 Each step prints what it found; the first step that fails stops the road with exit code 1.
@@ -65,7 +65,7 @@ def page_shown(browser):
         shown = json.loads(lines[-1]) if lines else None
     except ValueError:
         shown = None
-    if not isinstance(shown, dict) or not {"sample", "movies", "frameUrl"} <= shown.keys():
+    if not isinstance(shown, dict) or not {"sample", "movies", "frameUrl", "movie"} <= shown.keys():
         raise RoadFailed("the browser printed no account of the page: " + (browser.stdout.strip()[-400:] or "nothing"))
     if not shown["movies"]:
         raise RoadFailed(f"the page listed no movie on {shown['sample']}")
@@ -155,6 +155,9 @@ def main():
         say(f"      clicked {shown['movies'][0]['name']}: the frame plays {shown['frameUrl']}")
         if shown["frameUrl"] != shown["movies"][0]["href"]:
             raise RoadFailed("the frame did not load the movie that was clicked")
+        movie = shown["movie"]
+        say(f"      Ruffle plays it: {movie['width']} x {movie['height']}, {movie['frames']} frames at "
+            f"{movie['frameRate']} fps, moving")
         pictures["page.png"] = args.out / "page.png"
 
         step_name = "uninstall"

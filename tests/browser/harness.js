@@ -9,13 +9,20 @@
 // no character set on a Chinese system.
 //
 // Chromium's own document.applets is always empty, so the sample document gets one that lists its
-// <object> elements in document order (a live collection, as the browser's own is).
+// <object> elements in document order (a live collection, as the browser's own is); an object that was
+// given a movie param reports that movie as its Movie, as the Flash control does.
+//
+// Chromium plays no Flash either: Ruffle, a Flash player in WebAssembly, plays the plug-in's part. A
+// frame sent to a movie address gets a small player page there, and the player's own request for that
+// address gets the movie, a tiny SWF made from the address (movies.js).
 //
 //   const { openHarness } = require('./harness');
 //   const harness = await openHarness();                  // server on 127.0.0.1 and chromium
 //   const run = await harness.runPage({ pageBytes, sampleUrl: harness.url('/samples/movies.html') });
 //   const view = await run.view();                        // links, frame, background, ...
 //   const { frameUrl } = await run.clickLink(0);          // the first movie plays in the frame playarea
+//   const { numFrames } = await run.loadedMovie();        // what Ruffle reports of it
+//   const changes = await run.frameChanges();             // [..., true, true]: its pictures move
 //   await harness.close();
 
 const fs = require('fs');
@@ -25,9 +32,34 @@ const path = require('path');
 
 const CHROMIUM = '/usr/bin/chromium';
 const SAMPLES_DIR = path.join(__dirname, 'samples');
-// A few bytes that begin like a movie file. Chromium plays no Flash and would turn a response of the
-// movie type into a download, leaving the frame blank; served as text, the frame shows it at its address.
-const STAND_IN_MOVIE = Buffer.from('FWS\x09 clipindex stand-in movie\n', 'latin1');
+const { movieFor } = require('./movies');
+
+// The page a frame gets at a movie address: Ruffle, filling the frame, plays the movie at that very
+// address at once, without its splash screen or unmute button. window.movie says how far it got, for the
+// tests to read: loading, loaded (with what Ruffle reports of the movie), or failed.
+const PLAYER_PAGE = `<!DOCTYPE html>
+<html><head><meta charset="utf-8"><title>movie</title>
+<style>html, body { margin: 0; height: 100%; overflow: hidden; background: #666666; }
+ruffle-player { display: block; width: 100%; height: 100%; }</style>
+<script>
+window.movie = { state: 'loading' };
+window.addEventListener('error', (event) => { window.movie = { state: 'failed', error: event.message }; });
+window.RufflePlayer = { config: { autoplay: 'on', splashScreen: false, unmuteOverlay: 'hidden',
+  contextMenu: 'off', preferredRenderer: 'canvas', polyfills: false, logLevel: 'error' } };
+</script>
+<script src="/ruffle/ruffle.js"></script>
+</head><body><script>
+const player = window.RufflePlayer.newest().createPlayer();
+player.addEventListener('loadedmetadata', () => {
+  window.movie = { state: 'loaded', metadata: player.ruffle().metadata };
+});
+document.body.appendChild(player);
+player.ruffle().load({ url: location.href }).catch((error) => {
+  window.movie = { state: 'failed', error: String(error) };
+});
+</script></body></html>
+`;
+const RUFFLE_TYPES = { '.js': 'text/javascript', '.wasm': 'application/wasm' };
 
 // Exits with CTest's skip code when the browser is truly not installed; anything else is a failure.
 function skipUnlessChromium() {
@@ -37,24 +69,47 @@ function skipUnlessChromium() {
   }
 }
 
-function loadPlaywright() {
+// What a package of package.json gives (load), or an error that says how to install it.
+function installed(name, load) {
   try {
-    return require('playwright-core');
+    return load();
   } catch (error) {
-    throw new Error(`playwright-core is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
+    throw new Error(`${name} is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
   }
 }
 
-// Serves the sample pages under /samples/ (an .html sample may say {{ORIGIN}} for http://127.0.0.1:PORT)
-// and the stand-in movie at any path ending in .swf. Every request is recorded, in order.
+// Serves the sample pages under /samples/ (an .html sample may say {{ORIGIN}} for http://127.0.0.1:PORT),
+// Ruffle's files under /ruffle/, and a movie at any path ending in .swf: the player page to a frame or
+// window, the movie itself to the player. Every request is recorded, in order, as { url, dest }, and
+// with the movie's frame count where a movie was sent.
 function startServer(samplesDir) {
   const requests = [];
+  const ruffle = installed('@ruffle-rs/ruffle', () => path.dirname(require.resolve('@ruffle-rs/ruffle')));
   const server = http.createServer((request, response) => {
-    requests.push(request.url);
+    const dest = request.headers['sec-fetch-dest'] || '';
+    const served = { url: request.url, dest };
+    requests.push(served);
     const pathname = request.url.split(/[?#]/)[0];
     if (pathname.toLowerCase().endsWith('.swf')) {
-      response.writeHead(200, { 'Content-Type': 'text/plain', 'X-Content-Type-Options': 'nosniff' });
-      response.end(STAND_IN_MOVIE);
+      // One address, two answers: never let the cache hand the player page to the player as its movie.
+      const headers = { Vary: 'Sec-Fetch-Dest', 'Cache-Control': 'no-store' };
+      if (['document', 'iframe', 'frame'].includes(dest)) {
+        response.writeHead(200, { ...headers, 'Content-Type': 'text/html; charset=utf-8' });
+        response.end(PLAYER_PAGE);
+      } else {
+        const movie = movieFor(pathname);
+        served.frames = movie.frames;
+        response.writeHead(200, { ...headers, 'Content-Type': 'application/x-shockwave-flash' });
+        response.end(movie.bytes);
+      }
+      return;
+    }
+    const ruffleFile = /^\/ruffle\/([\w.-]+)$/.exec(pathname);
+    const ruffleType = ruffleFile && RUFFLE_TYPES[path.extname(ruffleFile[1])];
+    if (ruffleType && fs.existsSync(path.join(ruffle, ruffleFile[1]))) {
+      // Cached: the 14 MB of wasm are read once a run, not once a movie.
+      response.writeHead(200, { 'Content-Type': ruffleType, 'Cache-Control': 'max-age=3600' });
+      fs.createReadStream(path.join(ruffle, ruffleFile[1])).pipe(response);
       return;
     }
     const match = /^\/samples\/([\w.-]+\.html)$/.exec(pathname);
@@ -83,6 +138,23 @@ function pickInBrowser(pageText) {
   const doc = document;
   const objects = doc.getElementsByTagName('object');
   Object.defineProperty(doc, 'applets', { configurable: true, get: () => objects });
+  // The Flash control answers for Movie (any case) the value of the object's movie param; an object
+  // without one is left as it is.
+  const ownGetAttribute = Element.prototype.getAttribute;
+  Object.defineProperty(HTMLObjectElement.prototype, 'getAttribute', {
+    configurable: true,
+    writable: true,
+    value: function getAttribute(name) {
+      if (String(name).toLowerCase() === 'movie') {
+        for (const child of this.children) {
+          if (child.localName === 'param' && (ownGetAttribute.call(child, 'name') || '').toLowerCase() === 'movie') {
+            return ownGetAttribute.call(child, 'value') || '';
+          }
+        }
+      }
+      return ownGetAttribute.call(this, name);
+    },
+  });
   // The page must not read the plug-in collection: count the reads.
   const embeds = Object.getOwnPropertyDescriptor(Document.prototype, 'embeds').get;
   let embedsReads = 0;
@@ -168,13 +240,19 @@ class SamplePage {
     return this.page.evaluate(viewInBrowser);
   }
 
-  // Adds <object> elements at the end of the body, attributes set through the DOM so that any text
-  // arrives unchanged; an entry of null gives an object without a Movie attribute.
+  // Adds Flash <object> elements at the end of the body, each with a movie param whose value is set
+  // through the DOM so that any text arrives unchanged; an entry of null gives an object without one.
   async addObjects(movies) {
     await this.page.evaluate((list) => {
       for (const movie of list) {
         const object = document.createElement('object');
-        if (movie !== null) object.setAttribute('movie', movie);
+        object.setAttribute('classid', 'clsid:D27CDB6E-AE6D-11cf-96B8-444553540000');
+        if (movie !== null) {
+          const param = document.createElement('param');
+          param.setAttribute('name', 'movie');
+          param.setAttribute('value', movie);
+          object.appendChild(param);
+        }
         document.body.appendChild(object);
       }
     }, movies);
@@ -214,6 +292,38 @@ class SamplePage {
     const frame = this.page.frame({ name: 'playarea' });
     await frame.waitForLoadState('load');
     return { frameUrl: frame.url(), pageUrl: this.page.url() };
+  }
+
+  // Waits until the player in the frame playarea has loaded its movie, and returns what Ruffle reports of
+  // it (numFrames, width, height, frameRate, swfVersion, ...).
+  async loadedMovie({ timeout = 15000 } = {}) {
+    const frame = this.page.frame({ name: 'playarea' });
+    try {
+      await frame.waitForFunction(() => window.movie && window.movie.state !== 'loading', null, { timeout });
+    } catch (error) {
+      throw new Error(`the player in the frame loaded no movie from ${frame.url()}: ${error.message}`);
+    }
+    const movie = await frame.evaluate(() => window.movie);
+    if (movie.state !== 'loaded') throw new Error(`the player in the frame failed on ${frame.url()}: ${movie.error}`);
+    return movie.metadata;
+  }
+
+  // Watches the frame playarea play: pictures of it gapMs apart until two in a row differ from the one
+  // before (the first change may be only the player's first drawing), or until timeout. Returns, for each
+  // picture after the first, whether it differed from the one before; a playing movie's list ends in two
+  // trues.
+  async frameChanges({ gapMs = 300, timeout = 5000 } = {}) {
+    const frame = this.page.locator('iframe[name=playarea]');
+    const end = Date.now() + timeout;
+    const changes = [];
+    let last = await frame.screenshot();
+    while (!(changes.at(-1) && changes.at(-2)) && Date.now() < end) {
+      await this.page.waitForTimeout(gapMs);
+      const picture = await frame.screenshot();
+      changes.push(!picture.equals(last));
+      last = picture;
+    }
+    return changes;
   }
 
   async screenshot(file) {
@@ -265,7 +375,7 @@ class Harness {
 // Starts the server on 127.0.0.1 and chromium, headless, with a fresh profile and nothing that reaches
 // the network by itself.
 async function openHarness({ samplesDir = SAMPLES_DIR } = {}) {
-  const { chromium } = loadPlaywright();
+  const { chromium } = installed('playwright-core', () => require('playwright-core'));
   const served = await startServer(samplesDir);
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'clipindex-chromium-'));
   let context;
@@ -284,4 +394,4 @@ async function openHarness({ samplesDir = SAMPLES_DIR } = {}) {
   return new Harness(served, context, userDataDir);
 }
 
-module.exports = { openHarness, skipUnlessChromium, CHROMIUM, STAND_IN_MOVIE };
+module.exports = { openHarness, skipUnlessChromium, CHROMIUM };

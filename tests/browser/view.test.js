@@ -14,7 +14,7 @@ const pageBytes = texts.readPage();
 before(async () => { harness = await openHarness(); });
 after(async () => { if (harness) await harness.close(); });
 
-// movies.html, object by object: [Movie attribute, name listed]; objects without Movie and the embed are
+// movies.html, object by object: [movie param, name listed]; objects without a movie param and the embed are
 // left out, as the page must leave them out.
 const sampleMovies = (origin) => [
   [`${origin}/movies/absolute.swf`, 'absolute.swf'],
@@ -29,7 +29,7 @@ const sampleMovies = (origin) => [
   ['clips/片头 动画.swf?第=1&b=2', '片头 动画.swf?第=1&b=2'],
 ];
 
-// Addresses that break markup they are pasted into unescaped: [Movie attribute, name listed].
+// Addresses that break markup they are pasted into unescaped: [movie param, name listed].
 const HOSTILE = [
   ['a movie with blanks.swf', 'a movie with blanks.swf'],
   ['x" onclick="window.injected=1" y=".swf', 'x" onclick="window.injected=1" y=".swf'],
