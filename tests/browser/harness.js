@@ -37,6 +37,10 @@ const { movieFor } = require('./movies');
 // The page a frame gets at a movie address: Ruffle, filling the frame, plays the movie at that very
 // address at once, without its splash screen or unmute button. window.movie says how far it got, for the
 // tests to read: loading, loaded (with what Ruffle reports of the movie), or failed.
+// The player starts a moment after the page has shown: a frame that is left at once, as when one name
+// after another is clicked, never starts one. A player that is loading holds up the next navigation of
+// its frame for half a second or more.
+const PLAYER_START_MS = 250;
 const PLAYER_PAGE = `<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>movie</title>
 <style>html, body { margin: 0; height: 100%; overflow: hidden; background: #666666; }
@@ -46,18 +50,26 @@ window.movie = { state: 'loading' };
 window.addEventListener('error', (event) => { window.movie = { state: 'failed', error: event.message }; });
 window.RufflePlayer = { config: { autoplay: 'on', splashScreen: false, unmuteOverlay: 'hidden',
   contextMenu: 'off', preferredRenderer: 'canvas', polyfills: false, logLevel: 'error' } };
+function play() {
+  const player = window.RufflePlayer.newest().createPlayer();
+  player.addEventListener('loadedmetadata', () => {
+    window.movie = { state: 'loaded', metadata: player.ruffle().metadata };
+  });
+  document.body.appendChild(player);
+  player.ruffle().load({ url: location.href }).catch((error) => {
+    window.movie = { state: 'failed', error: String(error) };
+  });
+}
+window.addEventListener('load', () => setTimeout(() => {
+  const ruffle = Object.assign(document.createElement('script'), {
+    src: '/ruffle/ruffle.js',
+    onload: play,
+    onerror: () => { window.movie = { state: 'failed', error: 'Ruffle could not be loaded from /ruffle/ruffle.js' }; },
+  });
+  document.head.appendChild(ruffle);
+}, ${PLAYER_START_MS}));
 </script>
-<script src="/ruffle/ruffle.js"></script>
-</head><body><script>
-const player = window.RufflePlayer.newest().createPlayer();
-player.addEventListener('loadedmetadata', () => {
-  window.movie = { state: 'loaded', metadata: player.ruffle().metadata };
-});
-document.body.appendChild(player);
-player.ruffle().load({ url: location.href }).catch((error) => {
-  window.movie = { state: 'failed', error: String(error) };
-});
-</script></body></html>
+</head><body></body></html>
 `;
 const RUFFLE_TYPES = { '.js': 'text/javascript', '.wasm': 'application/wasm' };
 
@@ -109,7 +121,7 @@ function startServer(samplesDir) {
     if (ruffleType && fs.existsSync(path.join(ruffle, ruffleFile[1]))) {
       // Cached: the 14 MB of wasm are read once a run, not once a movie.
       response.writeHead(200, { 'Content-Type': ruffleType, 'Cache-Control': 'max-age=3600' });
-      fs.createReadStream(path.join(ruffle, ruffleFile[1])).pipe(response);
+      response.end(fs.readFileSync(path.join(ruffle, ruffleFile[1])));
       return;
     }
     const match = /^\/samples\/([\w.-]+\.html)$/.exec(pathname);
