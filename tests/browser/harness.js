@@ -41,6 +41,9 @@ const { movieFor } = require('./movies');
 // after another is clicked, never starts one. A player that is loading holds up the next navigation of
 // its frame for half a second or more.
 const PLAYER_START_MS = 250;
+// A player that did start holds up its frame's next navigation by seconds on a busy machine (the tests
+// share two cores with the fuzzer): how long a click may take to load its frame.
+const NAVIGATION_MS = 15000;
 const PLAYER_PAGE = `<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>movie</title>
 <style>html, body { margin: 0; height: 100%; overflow: hidden; background: #666666; }
@@ -293,9 +296,9 @@ class SamplePage {
   // load. Returns the frame's URL and the URL of the page that holds the list.
   async clickLink(index) {
     const loaded = this.page.waitForEvent('framenavigated', {
-      predicate: (frame) => frame.name() === 'playarea' && frame.url() !== 'about:blank', timeout: 5000,
+      predicate: (frame) => frame.name() === 'playarea' && frame.url() !== 'about:blank', timeout: NAVIGATION_MS,
     });
-    await this.page.locator('body a').nth(index).click({ timeout: 5000 });
+    await this.page.locator('body a').nth(index).click({ timeout: NAVIGATION_MS });
     try {
       await loaded;
     } catch (error) {
@@ -324,7 +327,7 @@ class SamplePage {
   // before (the first change may be only the player's first drawing), or until timeout. Returns, for each
   // picture after the first, whether it differed from the one before; a playing movie's list ends in two
   // trues.
-  async frameChanges({ gapMs = 300, timeout = 5000 } = {}) {
+  async frameChanges({ gapMs = 300, timeout = 10000 } = {}) {
     const frame = this.page.locator('iframe[name=playarea]');
     const end = Date.now() + timeout;
     const changes = [];
