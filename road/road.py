@@ -59,7 +59,8 @@ def registry_lines(root_name, path, key):
 
 
 def page_shown(browser):
-    """What road/page.js printed as its last line: the sample page, the movies it lists, the frame's address."""
+    """What road/page.js printed as its last line: the sample page, its movies, the frame's address and the
+    movie Ruffle plays there."""
     lines = browser.stdout.strip().splitlines()
     try:
         shown = json.loads(lines[-1]) if lines else None

@@ -26,8 +26,8 @@ void ShowRegistryError()
 }
 
 // The executable's own path, whole: a result of 0, or one that filled the buffer (cut short), is
-// no path at all. So is a path with a '?': the ANSI path puts one for each character that code page
-// 936 cannot write, and in front of a \\?\ path, and no address or command written from it resolves.
+// no path at all. So is a path with a '?': the ANSI form has one for each character that code page 936
+// cannot write, and a \\?\ path keeps its prefix; no address or command written from either resolves.
 bool FetchModulePath()
 {
     const DWORD length = GetModuleFileNameA(nullptr, ModulePath, ModulePathCapacity);
