@@ -22,8 +22,8 @@ async function main() {
     if (movies.length === 0) throw new Error('the page listed no movie');
     const { frameUrl } = await sample.clickLink(0);
     const movie = await sample.loadedMovie();
-    const changes = await sample.frameChanges();
-    if (!(changes.at(-1) && changes.at(-2))) throw new Error(`the movie at ${frameUrl} loaded but stands still`);
+    const { moving } = await sample.watchMovie();
+    if (!moving) throw new Error(`the movie at ${frameUrl} loaded but stands still`);
     await sample.screenshot(pictureFile);
     console.log(JSON.stringify({
       sample: view.url,

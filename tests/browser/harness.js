@@ -22,7 +22,7 @@
 //   const view = await run.view();                        // links, frame, background, ...
 //   const { frameUrl } = await run.clickLink(0);          // the first movie plays in the frame playarea
 //   const { numFrames } = await run.loadedMovie();        // what Ruffle reports of it
-//   const changes = await run.frameChanges();             // [..., true, true]: its pictures move
+//   const { moving } = await run.watchMovie();            // its pictures move
 //   await harness.close();
 
 const fs = require('fs');
@@ -324,21 +324,21 @@ class SamplePage {
   }
 
   // Watches the frame playarea play: pictures of it gapMs apart until two in a row differ from the one
-  // before (the first change may be only the player's first drawing), or until timeout. Returns, for each
-  // picture after the first, whether it differed from the one before; a playing movie's list ends in two
-  // trues.
-  async frameChanges({ gapMs = 300, timeout = 10000 } = {}) {
+  // before (the first change may be only the player's first drawing), or until timeout. Returns whether
+  // it moved, and for each picture after the first whether it differed from the one before.
+  async watchMovie({ gapMs = 300, timeout = 10000 } = {}) {
     const frame = this.page.locator('iframe[name=playarea]');
     const end = Date.now() + timeout;
     const changes = [];
+    const moving = () => changes.length >= 2 && changes.at(-1) && changes.at(-2);
     let last = await frame.screenshot();
-    while (!(changes.at(-1) && changes.at(-2)) && Date.now() < end) {
+    while (!moving() && Date.now() < end) {
       await this.page.waitForTimeout(gapMs);
       const picture = await frame.screenshot();
       changes.push(!picture.equals(last));
       last = picture;
     }
-    return changes;
+    return { moving: moving(), changes };
   }
 
   async screenshot(file) {

@@ -39,8 +39,8 @@ async function assertPlays(sample, indices, { watch = false } = {}) {
         JSON.stringify(harness.requests.slice(seen))}`);
       assert.equal(metadata.numFrames, fetched.frames, `frames Ruffle counts in the movie at ${address}`);
       if (watch) {
-        const changes = await sample.frameChanges();
-        assert.deepEqual(changes.slice(-2), [true, true], `the movie at ${address} stands still: ${changes}`);
+        const { moving, changes } = await sample.watchMovie();
+        assert.ok(moving, `the movie at ${address} stands still: ${changes}`);
       }
     }
     assert.deepEqual((await sample.view()).anchors, before.anchors, 'the list stays as it was');

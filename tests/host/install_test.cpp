@@ -54,6 +54,15 @@ protected:
         EXPECT_EQ(standin::LastExitCode(), 0u);
         EXPECT_EQ(standin::Calls().back().function, "ExitProcess");
     }
+
+    // A run that had no usable path: no registry operation, the error box after the question, exit 0.
+    static void ExpectRefusedWithRegistryError()
+    {
+        EXPECT_TRUE(RegistryTrace().empty());
+        ASSERT_EQ(standin::Boxes().size(), 2u);
+        ExpectBox(1, Expected().registryError, Expected().error, MB_OK | MB_ICONHAND);
+        ExpectExitedWithZero();
+    }
 };
 
 TEST_F(Install, YesWritesBothKeysAndReports)
@@ -260,11 +269,8 @@ TEST_F(Install, PathsInTheValues)
         RunInstaller("clipindex.exe", {IDYES}, c.path);
         SCOPED_TRACE(c.what);
         if (c.pageUrl.empty()) {
-            EXPECT_TRUE(RegistryTrace().empty());
             EXPECT_EQ(RegistryPicture(), before);
-            ASSERT_EQ(standin::Boxes().size(), 2u);
-            ExpectBox(1, Expected().registryError, Expected().error, MB_OK | MB_ICONHAND);
-            ExpectExitedWithZero();
+            ExpectRefusedWithRegistryError();
             continue;
         }
         ExpectString(HKEY_CURRENT_USER, Expected().menuKeyPath, "", c.pageUrl);
@@ -278,11 +284,8 @@ TEST_F(Install, NoPathReportedWritesNothing)
     standin::SetModulePath(std::nullopt);
     standin::ScriptAnswers({IDYES});
     ClipindexStart();
-    EXPECT_TRUE(RegistryTrace().empty());
     EXPECT_TRUE(standin::AllKeys().empty());
-    ASSERT_EQ(standin::Boxes().size(), 2u);
-    ExpectBox(1, Expected().registryError, Expected().error, MB_OK | MB_ICONHAND);
-    ExpectExitedWithZero();
+    ExpectRefusedWithRegistryError();
 }
 
 TEST_F(Install, LongPaths)
@@ -300,10 +303,7 @@ TEST_F(Install, LongPaths)
     // A path longer than the buffer comes back cut short: nothing is written.
     standin::Reset();
     RunInstaller("clipindex.exe", {IDYES}, "C:\\" + std::string(40000, 'a'));
-    EXPECT_TRUE(RegistryTrace().empty());
-    ASSERT_EQ(standin::Boxes().size(), 2u);
-    ExpectBox(1, Expected().registryError, Expected().error, MB_OK | MB_ICONHAND);
-    ExpectExitedWithZero();
+    ExpectRefusedWithRegistryError();
 }
 
 } // namespace
