@@ -17,6 +17,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import textwrap
 import time
 from pathlib import Path
 
@@ -28,11 +29,18 @@ class RoadFailed(Exception):
     pass
 
 
+class HelpFormatter(argparse.RawDescriptionHelpFormatter):
+    """Wraps option help at blanks only, so a long default folder is never cut inside a name."""
+
+    def _split_lines(self, text, width):
+        return textwrap.wrap(" ".join(text.split()), width, break_long_words=False, break_on_hyphens=False)
+
+
 def arguments():
     parser = argparse.ArgumentParser(prog="./run", description="\n\n".join(__doc__.split("\n\n")[:2]),
                                      epilog="Before the road, ./run installs what is missing (scripts/setup) and "
                                             "builds build/win32 and build/win64.",
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+                                     formatter_class=HelpFormatter)
     parser.add_argument("--interactive", action="store_true",
                         help="show the boxes on your own display ($DISPLAY) and leave the answers to you")
     parser.add_argument("--keep", action="store_true", help="keep the Wine prefix afterwards, to look around in it")
