@@ -4,17 +4,16 @@ picture of the install question."""
 import sys
 
 from winetest import (INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT, REG_DWORD, SCREENSHOTS, UNINSTALL_KEY,
-                      Key, gbk, installed_keys, main, place_exe, ppm_to_png, prefix_file, read_keys, registry,
-                      remove_installation, run_clipindex, text_value, write_installation)
+                      Key, gbk, install_from, installed_keys, main, place_exe, ppm_to_png, prefix_file, read_keys,
+                      registry, remove_installation, run_clipindex, text_value, write_installation)
 
 PROGRAM_FILES = "C:\\Program Files\\Clip Index"
 
 
 def answered_yes(checks):
-    exe = place_exe(PROGRAM_FILES)
     remove_installation()
     registry(("delete-tree", MENU_PARENT))  # the install has to make the missing parent as well
-    run = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
+    run = install_from(PROGRAM_FILES, ["yes", "ok"])
     checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], "install answered Yes")
 
     menu_parent, menu, uninstall = read_keys(MENU_PARENT, MENU_KEY, UNINSTALL_KEY)
@@ -48,8 +47,7 @@ def again_keeps_other_values(checks):
          "C:\\Tools\\50%#off\\clipindex.exe /Uninstall"),
     ]
     for folder, url, command in installs:
-        exe = place_exe(folder)
-        run = run_clipindex(b"clipindex.exe", ["yes", "ok"], application=gbk(exe))
+        run = install_from(folder, ["yes", "ok"])
         checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], f"install from {folder}")
         menu, uninstall = read_keys(MENU_KEY, UNINSTALL_KEY)
         want_menu, want_uninstall = installed_keys(url, command)
