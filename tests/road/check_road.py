@@ -39,7 +39,8 @@ def early_stops(win32):
         ("--help names the default folder", [str(ROOT / "run"), "--help"], {"COLUMNS": "30"}, 0,
          f"(default: {ROOT / 'build' / 'road'})"),
         # said before any setup or build: at once
-        ("--interactive without a display", [str(ROOT / "run"), "--interactive"], {"DISPLAY": None}, 2, "needs a display"),
+        ("--interactive without a display", [str(ROOT / "run"), "--interactive"], {"DISPLAY": None}, 2,
+         "needs a display"),
         ("no helper programs for Wine", road + ["--win64", empty_build], {}, 1, "road stopped at the Wine step"),
     ]
     failures = []
