@@ -28,10 +28,13 @@ void ShowRegistryError()
 // The executable's own path, whole: a result of 0, or one that filled the buffer (cut short), is
 // no path at all. So is a path with a '?': the ANSI form has one for each character that code page 936
 // cannot write, and a \\?\ path keeps its prefix; no address or command written from either resolves.
+// For other such characters the ANSI form carries a look-alike instead ("Bâle" comes back as "Bale"),
+// naming a folder that is not there: only a path that names a file is written.
 bool FetchModulePath()
 {
     const DWORD length = GetModuleFileNameA(nullptr, ModulePath, ModulePathCapacity);
-    return length != 0 && length < ModulePathCapacity && !ContainsByte(ModulePath, '?');
+    return length != 0 && length < ModulePathCapacity && !ContainsByte(ModulePath, '?') &&
+           GetFileAttributesA(ModulePath) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool CreateKey(HKEY root, const char* path)

@@ -36,6 +36,7 @@ struct KeyRecord {
 struct State {
     std::string commandLine;
     std::optional<std::string> modulePath = std::string("C:\\clipindex.exe");
+    std::string moduleFile = "C:\\clipindex.exe";
     std::deque<int> answers;
     int failAt = 0;
     LONG failResult = ERROR_ACCESS_DENIED;
@@ -209,6 +210,15 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     return result;
 }
 
+// The file system holds the executable's file and nothing else; names match without regard to case.
+DWORD GetFileAttributesA(LPCSTR path)
+{
+    standin::Call call = NewCall("GetFileAttributesA", nullptr, path);
+    const bool found = Fold(call.path) == Fold(S().moduleFile);
+    Record(call, found ? static_cast<LONG>(FILE_ATTRIBUTE_ARCHIVE) : -1);
+    return found ? FILE_ATTRIBUTE_ARCHIVE : INVALID_FILE_ATTRIBUTES;
+}
+
 // NOLINTNEXTLINE(readability-non-const-parameter): the class parameter is LPSTR in Windows' own declaration
 LONG RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
                      LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition)
@@ -336,6 +346,12 @@ void SetCommandLine(const std::string& commandLine)
 void SetModulePath(const std::optional<std::string>& path)
 {
     S().modulePath = path;
+    S().moduleFile = path.value_or("");
+}
+
+void SetModuleFile(const std::string& file)
+{
+    S().moduleFile = file;
 }
 
 void ScriptAnswers(const std::vector<int>& answers)

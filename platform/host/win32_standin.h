@@ -35,6 +35,8 @@ constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 constexpr LONG ERROR_ACCESS_DENIED = 5;
 constexpr LONG ERROR_INVALID_HANDLE = 6;
 constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
+constexpr DWORD INVALID_FILE_ATTRIBUTES = 0xFFFFFFFF;
+constexpr DWORD FILE_ATTRIBUTE_ARCHIVE = 0x20;
 constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
 constexpr DWORD REG_SZ = 1;
 constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
@@ -49,6 +51,7 @@ constexpr int IDNO = 7;
 LPSTR GetCommandLineA();
 LPSTR CharNextA(LPCSTR at);
 DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
+DWORD GetFileAttributesA(LPCSTR path);
 LONG RegCreateKeyExA(HKEY root, LPCSTR path, DWORD reserved, LPSTR keyClass, DWORD options, REGSAM access,
                      LPSECURITY_ATTRIBUTES security, PHKEY key, LPDWORD disposition);
 LONG RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size);
@@ -64,7 +67,8 @@ namespace standin {
 struct Call {
     std::string function;          // "RegCreateKeyExA", "MessageBoxA", ...
     HKEY root = nullptr;           // root key, for creation and deletion
-    std::string path;              // key path as passed; for RegSetValueExA and RegCloseKey the key's own path
+    std::string path;              // key path as passed; for RegSetValueExA and RegCloseKey the key's own path;
+                                   // GetFileAttributesA: the file path asked about
     std::string valueName;         // RegSetValueExA
     std::string data;              // RegSetValueExA: the bytes given, `size` of them
     DWORD type = 0;                // RegSetValueExA
@@ -96,8 +100,12 @@ struct StoredValue {
 void Reset();
 
 void SetCommandLine(const std::string& commandLine);
-// The path GetModuleFileNameA reports; std::nullopt makes it report none (result 0).
+// The path GetModuleFileNameA reports; std::nullopt makes it report none (result 0). The executable's
+// file lies there too, the one file GetFileAttributesA finds.
 void SetModulePath(const std::optional<std::string>& path);
+// Puts the executable's file elsewhere than the path reported, as when the ANSI form of its real name
+// holds look-alikes: the path reported then names no file.
+void SetModuleFile(const std::string& file);
 // Answers for the message boxes in turn; once they run out, OK boxes get IDOK and others 0, as a box
 // that cannot be shown.
 void ScriptAnswers(const std::vector<int>& answers);

@@ -100,10 +100,14 @@ std::vector<std::string> RegistryPicture()
     return picture;
 }
 
-void RunInstaller(const std::string& commandLine, const std::vector<int>& answers, const std::string& modulePath)
+void RunInstaller(const std::string& commandLine, const std::vector<int>& answers, const std::string& modulePath,
+                  const std::string& moduleFile)
 {
     standin::SetCommandLine(commandLine);
     standin::SetModulePath(modulePath);
+    if (!moduleFile.empty()) {
+        standin::SetModuleFile(moduleFile);
+    }
     standin::ScriptAnswers(answers);
     ClipindexStart();
 }

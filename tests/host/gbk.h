@@ -25,6 +25,7 @@ std::vector<std::string> RegistryTrace();
 std::vector<std::string> RegistryPicture();
 
 extern "C" void ClipindexStart();
-// Starts a run of the installer with this command line, module path and box answers.
+// Starts a run of the installer with this command line, module path and box answers; the executable's
+// file lies at `moduleFile` when one is given, else at the module path.
 void RunInstaller(const std::string& commandLine, const std::vector<int>& answers,
-                  const std::string& modulePath = "C:\\Tools\\clipindex.exe");
+                  const std::string& modulePath = "C:\\Tools\\clipindex.exe", const std::string& moduleFile = "");

@@ -128,12 +128,14 @@ TEST_F(Install, CallParameters)
         } else if (call.function == "GetModuleFileNameA") {
             EXPECT_FALSE(call.moduleGiven) << "the executable's own module";
             EXPECT_GE(call.size, 32768u) << "a long path must fit";
+        } else if (call.function == "GetFileAttributesA") {
+            EXPECT_EQ(call.path, kPath) << "the path asked about is the one reported";
         }
     }
     EXPECT_EQ(creations, 2);
 }
 
-TEST_F(Install, ModulePathIsFetchedAfterTheYesAndBeforeTheRegistry)
+TEST_F(Install, ModulePathIsFetchedAndFoundAfterTheYesAndBeforeTheRegistry)
 {
     RunInstaller("clipindex.exe", {IDYES}, kPath);
     std::vector<std::string> order;
@@ -142,11 +144,12 @@ TEST_F(Install, ModulePathIsFetchedAfterTheYesAndBeforeTheRegistry)
             order.push_back(call.function);
         }
     }
-    ASSERT_GE(order.size(), 4u);
+    ASSERT_GE(order.size(), 5u);
     EXPECT_EQ(order[0], "GetCommandLineA");
     EXPECT_EQ(order[1], "MessageBoxA");
     EXPECT_EQ(order[2], "GetModuleFileNameA");
-    EXPECT_EQ(order[3], "RegCreateKeyExA");
+    EXPECT_EQ(order[3], "GetFileAttributesA");
+    EXPECT_EQ(order[4], "RegCreateKeyExA");
 }
 
 TEST_F(Install, AnythingButYesChangesNothing)
@@ -242,6 +245,7 @@ TEST_F(Install, PathsInTheValues)
     const struct {
         const char* what;
         std::string path, pageUrl, uninstallString;
+        std::string file = {}; // where the executable lies, when the path reported names no file
     } cases[] = {
         {"plain", "C:\\Tools\\clipindex.exe", "res://C:\\Tools\\clipindex.exe/clipindex",
          "C:\\Tools\\clipindex.exe /Uninstall"},
@@ -261,12 +265,14 @@ TEST_F(Install, PathsInTheValues)
         // No value written from these could resolve: the run says so and writes nothing.
         {"characters code page 936 cannot write come back as '?'", "C:\\??\\clipindex.exe", "", ""},
         {"a \\\\?\\ path", "\\\\?\\C:\\Tools\\clipindex.exe", "", ""},
+        {"look-alikes of characters code page 936 cannot write name no file", "C:\\Bale\\clipindex.exe", "", "",
+         "C:\\Bâle\\clipindex.exe"},
     };
     for (const auto& c : cases) {
         standin::Reset();
         standin::SetValue(HKEY_CURRENT_USER, Expected().menuKeyPath, "", {REG_SZ, std::string("old\0", 4)});
         const auto before = RegistryPicture();
-        RunInstaller("clipindex.exe", {IDYES}, c.path);
+        RunInstaller("clipindex.exe", {IDYES}, c.path, c.file);
         SCOPED_TRACE(c.what);
         if (c.pageUrl.empty()) {
             EXPECT_EQ(RegistryPicture(), before);
