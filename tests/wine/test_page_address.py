@@ -38,9 +38,9 @@ def place_other_type():
     target.write_bytes((HELPERS / "page_other_type.exe").read_bytes())
 
 
-def installed_from(folder, writes):
+def installed_from(folder, address):
     def test(checks):
-        if not writes:
+        if address is None:
             write_installation("res://C:\\Old\\clipindex.exe/clipindex", "C:\\Old\\clipindex.exe /Uninstall")
             before = snapshot()
             run = install_from(folder, ["yes", "ok"])
@@ -53,20 +53,24 @@ def installed_from(folder, writes):
         checks.true(menu is not None and b"" in menu.values, "the install wrote no page address")
         if menu is None or b"" not in menu.values:
             return
-        address = menu.values[b""][2].rstrip(b"\0")
-        checks.equal(read_res_url(address) == PAGE, True, f"the written address {address.decode('gbk')} resolves")
+        written = menu.values[b""][2].rstrip(b"\0")
+        checks.equal(written, gbk(address), "the page address, byte for byte")
+        checks.equal(read_res_url(written) == PAGE, True, f"the written address {written.decode('gbk')} resolves")
         remove_installation()
 
     return test
 
 
-# name: folder, and whether the install writes its address. A folder name that code page 936 cannot
-# write reaches the program as '?'s (C:\???\clipindex.exe under Wine): the install writes nothing and says so.
+# name: folder, and the page address the install writes (None: it writes nothing and says so). A folder
+# name that code page 936 cannot write reaches the program as '?'s (C:\???\clipindex.exe under Wine) or
+# as look-alikes (C:\Bale\clipindex.exe), a path that names no file; pinyin letters it does write.
 FOLDERS = {
-    "blanks": ("C:\\Program Files\\Clip Index", True),
-    "chinese": ("C:\\剪辑 工具\\誠", True),
-    "percent_and_hash": ("C:\\Tools\\100% #1 c%20d", True),
-    "korean": ("C:\\한국어", False),
+    "blanks": ("C:\\Program Files\\Clip Index", "res://C:\\Program Files\\Clip Index\\clipindex.exe/clipindex"),
+    "chinese": ("C:\\剪辑 工具\\誠", "res://C:\\剪辑 工具\\誠\\clipindex.exe/clipindex"),
+    "percent_and_hash": ("C:\\Tools\\100% #1 c%20d", "res://C:\\Tools\\100%25 %231 c%2520d\\clipindex.exe/clipindex"),
+    "pinyin": ("C:\\José Müller", "res://C:\\José Müller\\clipindex.exe/clipindex"),
+    "korean": ("C:\\한국어", None),
+    "look_alike": ("C:\\Bâle", None),
 }
 
 if __name__ == "__main__":
