@@ -23,6 +23,10 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
 STEPS = 4
+CHROMIUM = "/usr/bin/chromium"
+# the helper programs of build/win64 that the road and its Wine session start
+HELPER_PROGRAMS = ("run_clipindex.exe", "registry_tool.exe", "read_res_url.exe", "hold_desktop.exe")
+NPM_PACKAGES = ("playwright-core", "@ruffle-rs/ruffle")
 
 
 class RoadFailed(Exception):
@@ -51,7 +55,10 @@ def arguments():
     build = Path(os.environ.get("CLIPINDEX_BUILD", ROOT / "build"))
     parser.add_argument("--win64", type=Path, default=build / "win64", help=argparse.SUPPRESS)
     parser.add_argument("--win32", type=Path, default=build / "win32", help=argparse.SUPPRESS)
-    return parser.parse_args()
+    args = parser.parse_args()
+    if args.interactive and not os.environ.get("DISPLAY"):
+        parser.error("--interactive needs a display: set DISPLAY, or leave --interactive out")
+    return args
 
 
 def say(text):
@@ -91,14 +98,40 @@ def start_wine(session, work, helpers, display):
         raise RoadFailed("Wine or Xvfb is not installed (scripts/setup installs them)")
 
 
+def missing_parts(args, helpers, session):
+    """What the road needs besides Wine's prefix, each missing part with how to get it: found in a
+    moment, before a prefix takes its seconds to make."""
+    missing = []
+    built = [args.win64 / "clipindex.exe", args.win32 / "clipindex.exe"]
+    built += [helpers / name for name in HELPER_PROGRAMS]
+    absent = [str(path) for path in built if not path.is_file()]
+    if absent:
+        missing.append("not built (scripts/build win32 win64): " + ", ".join(absent))
+    tools = session.missing_tools()
+    for tool, path in (("node", shutil.which("node")), ("chromium", CHROMIUM if Path(CHROMIUM).exists() else None)):
+        if path is None:
+            tools.append(tool)
+    if tools:
+        missing.append("not installed (scripts/setup road): " + ", ".join(tools))
+    packages = [name for name in NPM_PACKAGES if not (ROOT / "node_modules" / name / "package.json").is_file()]
+    if packages:
+        missing.append("npm packages not installed (scripts/setup road runs npm ci): " + ", ".join(packages))
+    return missing
+
+
 def main():
     args = arguments()
     exe64 = args.win64 / "clipindex.exe"
     helpers = args.win64 / "tests" / "wine" / "helpers"
-    work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
-    os.environ.update(CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))
     sys.path.insert(0, str(ROOT / "tests" / "wine"))
     import session  # pylint: disable=import-outside-toplevel
+
+    missing = missing_parts(args, helpers, session)
+    if missing:
+        print("road stopped at the check step: " + "; ".join(missing), file=sys.stderr)
+        return 1
+    work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
+    os.environ.update(CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))
     import winetest as w  # pylint: disable=import-outside-toplevel
 
     pictures = {}

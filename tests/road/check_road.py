@@ -9,6 +9,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
@@ -21,6 +22,10 @@ PICTURES = {
 }
 
 
+# what a stop before the road takes at most, on a busy machine: no setup, no build, no Wine
+EARLY_STOP_SECONDS = 10
+
+
 def png_size(path):
     data = path.read_bytes()
     if data[:8] != b"\x89PNG\r\n\x1a\n" or data[12:16] != b"IHDR":
@@ -30,6 +35,7 @@ def png_size(path):
 
 def early_stops(win32):
     """Each way out before the road's end: (what, command, environment changes, exit code, words of the message).
+    Each is said within seconds, before any Wine prefix is made.
 
     A None in the changes removes that variable; the words are looked for with blanks and line ends taken as one."""
     empty_build = tempfile.mkdtemp(prefix="clipindex-no-build-")
@@ -41,17 +47,26 @@ def early_stops(win32):
         # said before any setup or build: at once
         ("--interactive without a display", [str(ROOT / "run"), "--interactive"], {"DISPLAY": None}, 2,
          "needs a display"),
-        ("no helper programs for Wine", road + ["--win64", empty_build], {}, 1, "road stopped at the Wine step"),
+        ("the road alone, --interactive without a display", road + ["--interactive"], {"DISPLAY": None}, 2,
+         "needs a display"),
+        ("no helper programs for Wine", road + ["--win64", empty_build], {}, 1,
+         f"road stopped at the check step: not built (scripts/build win32 win64): {empty_build}/clipindex.exe"),
     ]
     failures = []
     for what, command, changes, code, words in cases:
         env = {**os.environ, **changes}
         env = {name: value for name, value in env.items() if value is not None}
-        ran = subprocess.run(command, capture_output=True, text=True, timeout=120, check=False, env=env)
+        started = time.monotonic()
+        ran = subprocess.run(command, capture_output=True, text=True, timeout=60, check=False, env=env)
+        seconds = time.monotonic() - started
         said = ran.stdout + ran.stderr
         if ran.returncode != code or " ".join(words.split()) not in " ".join(said.split()) or "Traceback" in said:
             failures.append(f"{what}: exit code {ran.returncode} (want {code}), want {words!r} and no traceback in:\n"
                             + said)
+        if seconds > EARLY_STOP_SECONDS:
+            failures.append(f"{what}: took {seconds:.1f} s, more than {EARLY_STOP_SECONDS} s")
+        if "a fresh prefix" in said:
+            failures.append(f"{what}: made a Wine prefix before it stopped:\n" + said)
     shutil.rmtree(empty_build, ignore_errors=True)
     return failures
 
