@@ -37,6 +37,21 @@ def wine_environment(prefix, display):
     return env
 
 
+def read_line(stream, seconds):
+    """What a program writes to the pipe up to its first line end, or what it wrote before it closed the
+    pipe or `seconds` passed."""
+    fd = stream if isinstance(stream, int) else stream.fileno()
+    written = b""
+    deadline = time.monotonic() + seconds
+    while not written.endswith(b"\n") and time.monotonic() < deadline:
+        ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+        chunk = os.read(fd, 64) if ready else b""
+        if not chunk:
+            break
+        written += chunk
+    return written
+
+
 def start_xvfb(log):
     """Xvfb picks a free display itself and writes its number to the pipe (-displayfd)."""
     read_end, write_end = os.pipe()
@@ -45,14 +60,7 @@ def start_xvfb(log):
                             start_new_session=True)
     os.close(write_end)
     # Read to the end of the line: closing the pipe while Xvfb still writes to it makes Xvfb give up.
-    written = b""
-    deadline = time.monotonic() + 30
-    while not written.endswith(b"\n") and time.monotonic() < deadline:
-        ready, _, _ = select.select([read_end], [], [], max(0.0, deadline - time.monotonic()))
-        chunk = os.read(read_end, 64) if ready else b""
-        if not chunk:
-            break
-        written += chunk
+    written = read_line(read_end, 30)
     os.close(read_end)
     number = written.decode().strip()
     if not number:
@@ -70,6 +78,7 @@ def start(work, helpers, display=None):
     if state_file.exists():
         stop(work)  # a run that was cut short left its session behind
     prefix = work / "prefix"
+    end_prefix_processes(prefix)  # and anything else still running there
     shutil.rmtree(prefix, ignore_errors=True)
     prefix.mkdir(parents=True)
     log = open(work / "session.log", "w")
@@ -78,12 +87,15 @@ def start(work, helpers, display=None):
     if display is None:
         xvfb, display = start_xvfb(log)
     env = wine_environment(prefix, display)
-    # -p: the server stays up between runs, so volatile keys live for the whole test run.
-    server = subprocess.Popen([str(WINESERVER), "-f", "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log,
-                              stderr=log, start_new_session=True)
-    state = {"display": display, "prefix": str(prefix), "xvfb": xvfb and xvfb.pid, "wineserver": server.pid}
-    # A wine64 started before this server listens finds the prefix's lock taken and waits for it.
+    state = {"display": display, "prefix": str(prefix), "xvfb": xvfb and identity(xvfb.pid)}
     state_file.write_text(json.dumps(state))
+    # The server first, alone: without -f it returns once it listens. A program started beside a server
+    # that is still starting races it to make the prefix's server folder (Debian's Wine names it in a file
+    # in the prefix, written by whichever comes first) and may lose: "chdir to /tmp/wine-…: No such file",
+    # or a second server that nothing stops. -p: the server stays up between runs, so volatile keys live
+    # for the whole test run.
+    subprocess.run([str(WINESERVER), "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True,
+                   timeout=60)
     started = time.monotonic()
     # No offer to install Mono or Gecko while the prefix is made. Only then: the res: protocol that the
     # page address goes through lives in mshtml, and a disabled mshtml refuses it.
@@ -99,29 +111,73 @@ def start(work, helpers, display=None):
     marlett = Path("/usr/share/wine/fonts/marlett.ttf")
     if marlett.exists():
         shutil.copy(marlett, prefix / "drive_c" / "windows" / "Fonts")
-    subprocess.Popen([str(WINE64), str(helpers / "hold_desktop.exe")], env=env, stdin=subprocess.DEVNULL,
-                     stdout=log, stderr=log, start_new_session=True)
+    # Started, and waited for: a program still starting when the session stops would find no server and
+    # start one of its own.
+    desktop = subprocess.Popen([str(WINE64), str(helpers / "hold_desktop.exe")], env=env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=log, start_new_session=True)
+    said = read_line(desktop.stdout, 60)
+    desktop.stdout.close()
+    if said.strip() != b"desktop":
+        raise RuntimeError(f"hold_desktop.exe did not say within 60 s that it holds Wine's desktop; it said {said!r}")
     print(f"Wine session on display {display}, prefix {prefix} (wineboot took {time.monotonic() - started:.1f} s)")
     return 0
 
 
-def is_running(pid, name):
-    """True when `pid` is still the process that was started (not a later one that reuses the number)."""
+def identity(pid):
+    """A process as [pid, start time]: process numbers come round again within minutes on a busy machine
+    (pid_max is 32768 here), the pair does not."""
     try:
-        return name in Path(f"/proc/{pid}/cmdline").read_bytes().decode(errors="replace")
+        # /proc/PID/stat: the start time is the 22nd field, the 20th after the command's closing parenthesis
+        return [pid, int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[19])]
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def is_running(process):
+    """True while the process named by identity() runs, as that same process (not a zombie)."""
+    try:
+        return identity(process[0]) == process and "\nState:\tZ" not in Path(f"/proc/{process[0]}/status").read_text()
     except OSError:
         return False
 
 
-def end_process(pid, name, seconds=10):
-    if not is_running(pid, name):
+def end_process(process, seconds=10):
+    if not process or not is_running(process):
         return
-    os.kill(pid, signal.SIGTERM)
+    os.kill(process[0], signal.SIGTERM)
     deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and is_running(pid, name):
-        time.sleep(0.05)
-    if is_running(pid, name):
-        os.kill(pid, signal.SIGKILL)
+    while time.monotonic() < deadline and is_running(process):
+        time.sleep(0.05)  # polls for the end, bounded by the deadline
+    if is_running(process):
+        os.kill(process[0], signal.SIGKILL)
+
+
+def prefix_processes(prefix):
+    """The processes started with WINEPREFIX set to `prefix`: its server and every program in it."""
+    mark = b"\0WINEPREFIX=" + str(prefix).encode() + b"\0"
+    found = []
+    for entry in Path("/proc").iterdir():
+        try:
+            if entry.name.isdigit() and mark in b"\0" + (entry / "environ").read_bytes():
+                found.append(int(entry.name))
+        except OSError:  # gone meanwhile, or not ours to read
+            pass
+    return found
+
+
+def end_prefix_processes(prefix, seconds=20):
+    """Kills what still runs in `prefix` until nothing does: a program that was starting when its server
+    was ended starts a server of its own, which would go on serving a prefix that is removed."""
+    deadline = time.monotonic() + seconds
+    while (pids := prefix_processes(prefix)) and time.monotonic() < deadline:
+        for pid in pids:
+            try:
+                os.kill(pid, signal.SIGKILL)
+            except OSError:
+                pass
+        time.sleep(0.05)  # the kernel's time to reap them; the loop ends on the event, not on this
+    if pids:
+        raise RuntimeError(f"processes of the Wine prefix {prefix} did not end within {seconds} s: {pids}")
 
 
 def remove_server_folder(prefix):
@@ -141,14 +197,14 @@ def stop(work):
         print("no Wine session to stop")
         return 0
     state = json.loads(state_file.read_text())
-    if is_running(state["wineserver"], "wineserver"):
-        # -k ends the programs of this prefix (the desktop and the services wineboot started) and then
-        # the server itself.
-        subprocess.run([str(WINESERVER), "-k"], env=wine_environment(state["prefix"], state["display"]),
-                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-    end_process(state["wineserver"], "wineserver")
-    if state["xvfb"]:
-        end_process(state["xvfb"], "Xvfb")
+    env = wine_environment(state["prefix"], state["display"])
+    # -k ends the programs of this prefix (the desktop and the services wineboot started) and then the
+    # server itself; -w waits until the server has gone.
+    for option in ("-k", "-w"):
+        subprocess.run([str(WINESERVER), option], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30, check=False)
+    end_prefix_processes(state["prefix"])
+    end_process(state["xvfb"])
     remove_server_folder(Path(state["prefix"]))
     state_file.unlink()
     print(f"stopped the Wine session on display {state['display']}")
