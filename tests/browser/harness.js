@@ -20,8 +20,8 @@
 //   const harness = await openHarness();                  // server on 127.0.0.1 and chromium
 //   const run = await harness.runPage({ pageBytes, sampleUrl: harness.url('/samples/movies.html') });
 //   const view = await run.view();                        // links, frame, background, ...
-//   const { frameUrl } = await run.clickLink(0);          // the first movie plays in the frame playarea
-//   const { numFrames } = await run.loadedMovie();        // what Ruffle reports of it
+//   const { frameUrl } = await run.clickLink(0);          // the first movie's address loads into the frame playarea
+//   const { numFrames } = await run.playMovie();          // the player there plays it; what Ruffle reports of it
 //   const { moving } = await run.watchMovie();            // its pictures move
 //   await harness.close();
 
@@ -34,43 +34,35 @@ const CHROMIUM = '/usr/bin/chromium';
 const SAMPLES_DIR = path.join(__dirname, 'samples');
 const { movieFor } = require('./movies');
 
-// The page a frame gets at a movie address: Ruffle, filling the frame, plays the movie at that very
-// address at once, without its splash screen or unmute button. window.movie says how far it got, for the
-// tests to read: loading, loaded (with what Ruffle reports of the movie), or failed.
-// The player starts a moment after the page has shown: a frame that is left at once, as when one name
-// after another is clicked, never starts one. A player that is loading holds up the next navigation of
-// its frame for half a second or more.
-const PLAYER_START_MS = 250;
-// A player that did start holds up its frame's next navigation by seconds on a busy machine (the tests
-// share two cores with the fuzzer): how long a click may take to load its frame.
+// How long a click may take to load its frame on a busy machine (the tests share two cores with the fuzzer).
 const NAVIGATION_MS = 15000;
+
+// The page a frame gets at a movie address: a player that plays the movie at that very address, filling
+// the frame, without its splash screen or unmute button. It starts only when the test calls play() in
+// the frame, and play() resolves to what Ruffle reports of the movie once it has loaded it. A player
+// that is loading or playing holds up its frame's next navigation by seconds on a busy machine, so a
+// frame that a test only clicks through never starts one.
 const PLAYER_PAGE = `<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>movie</title>
 <style>html, body { margin: 0; height: 100%; overflow: hidden; background: #666666; }
 ruffle-player { display: block; width: 100%; height: 100%; }</style>
 <script>
-window.movie = { state: 'loading' };
-window.addEventListener('error', (event) => { window.movie = { state: 'failed', error: event.message }; });
 window.RufflePlayer = { config: { autoplay: 'on', splashScreen: false, unmuteOverlay: 'hidden',
   contextMenu: 'off', preferredRenderer: 'canvas', polyfills: false, logLevel: 'error' } };
 function play() {
-  const player = window.RufflePlayer.newest().createPlayer();
-  player.addEventListener('loadedmetadata', () => {
-    window.movie = { state: 'loaded', metadata: player.ruffle().metadata };
-  });
-  document.body.appendChild(player);
-  player.ruffle().load({ url: location.href }).catch((error) => {
-    window.movie = { state: 'failed', error: String(error) };
+  return new Promise((resolve, reject) => {
+    window.addEventListener('error', (event) => reject(new Error(event.message)));
+    const ruffle = Object.assign(document.createElement('script'), { src: '/ruffle/ruffle.js' });
+    ruffle.onerror = () => reject(new Error('Ruffle could not be loaded from /ruffle/ruffle.js'));
+    ruffle.onload = () => {
+      const player = window.RufflePlayer.newest().createPlayer();
+      player.addEventListener('loadedmetadata', () => resolve(player.ruffle().metadata));
+      document.body.appendChild(player);
+      player.ruffle().load({ url: location.href }).catch(reject);
+    };
+    document.head.appendChild(ruffle);
   });
 }
-window.addEventListener('load', () => setTimeout(() => {
-  const ruffle = Object.assign(document.createElement('script'), {
-    src: '/ruffle/ruffle.js',
-    onload: play,
-    onerror: () => { window.movie = { state: 'failed', error: 'Ruffle could not be loaded from /ruffle/ruffle.js' }; },
-  });
-  document.head.appendChild(ruffle);
-}, ${PLAYER_START_MS}));
 </script>
 </head><body></body></html>
 `;
@@ -309,18 +301,21 @@ class SamplePage {
     return { frameUrl: frame.url(), pageUrl: this.page.url() };
   }
 
-  // Waits until the player in the frame playarea has loaded its movie, and returns what Ruffle reports of
-  // it (numFrames, width, height, frameRate, swfVersion, ...).
-  async loadedMovie({ timeout = 15000 } = {}) {
+  // Starts the player in the frame playarea and waits until it has loaded its movie; returns what Ruffle
+  // reports of it (numFrames, width, height, frameRate, swfVersion, ...).
+  async playMovie({ timeout = 15000 } = {}) {
     const frame = this.page.frame({ name: 'playarea' });
+    let timer;
+    const late = new Promise((resolve, reject) => {
+      timer = setTimeout(() => reject(new Error(`not loaded in ${timeout} ms`)), timeout);
+    });
     try {
-      await frame.waitForFunction(() => window.movie && window.movie.state !== 'loading', null, { timeout });
+      return await Promise.race([frame.evaluate(() => window.play()), late]);
     } catch (error) {
       throw new Error(`the player in the frame loaded no movie from ${frame.url()}: ${error.message}`);
+    } finally {
+      clearTimeout(timer);
     }
-    const movie = await frame.evaluate(() => window.movie);
-    if (movie.state !== 'loaded') throw new Error(`the player in the frame failed on ${frame.url()}: ${movie.error}`);
-    return movie.metadata;
   }
 
   // Watches the frame playarea play: pictures of it gapMs apart until two in a row differ from the one

@@ -24,9 +24,9 @@ const ADDED = [
 ];
 
 // Clicks each link in turn on one rewritten page, and checks the frame and the list: the frame asked for
-// the link's very address. The last movie is also let play: the player fetched it from that address and
+// the link's very address. The last movie is also played: the player fetched it from that address and
 // Ruffle counts the frames it was made with; with watch, pictures of the frame some hundreds of ms apart
-// differ as well. (Names clicked one after another leave each frame before its player starts.)
+// differ as well. (The frames clicked through start no player.)
 async function assertPlays(sample, indices, { watch = false } = {}) {
   const before = await sample.view();
   for (const [n, index] of indices.entries()) {
@@ -42,7 +42,7 @@ async function assertPlays(sample, indices, { watch = false } = {}) {
       `the frame asked for ${address}; the server was asked ${JSON.stringify(harness.requests.slice(seen))}`);
 
     if (n === indices.length - 1) {
-      const metadata = await sample.loadedMovie();
+      const metadata = await sample.playMovie();
       const fetched = harness.requests.slice(seen).find((request) => request.url === address && request.frames);
       assert.ok(fetched, `the player fetched the movie at ${address}; the server was asked ${
         JSON.stringify(harness.requests.slice(seen))}`);
