@@ -68,7 +68,8 @@ test('addresses with blanks, quotes, angle brackets and ampersands play at exact
   await sample.addObjects(ADDED);
   await sample.pick(pageBytes);
   await assertPlays(sample, [0, 1, 2, 3]);
-  assert.equal(await sample.page.evaluate(() => window.injected), undefined, 'injected script ran');
+  assert.equal(await sample.evaluate('reading window.injected', () => window.injected), undefined,
+    'injected script ran');
   await sample.close();
 });
 
