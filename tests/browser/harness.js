@@ -420,13 +420,14 @@ class Harness {
       process.exit(1);
     }
     await new Promise((resolve) => this.served.server.close(resolve));
-    removeProfile(this.userDataDir);
+    await removeProfile(this.userDataDir);
   }
 }
 
-// Chromium's helper processes may still write into its profile for a moment after it has closed.
+// Chromium's helper processes may still write into its profile for a moment after it has closed; the
+// retries wait without blocking, so that playwright-core can end them meanwhile.
 function removeProfile(userDataDir) {
-  fs.rmSync(userDataDir, { recursive: true, force: true, maxRetries: 5 });
+  return fs.promises.rm(userDataDir, { recursive: true, force: true, maxRetries: 5 });
 }
 
 // Starts the server on 127.0.0.1 and chromium, headless, with a fresh profile and nothing that reaches
@@ -451,8 +452,10 @@ async function openHarness({ samplesDir = SAMPLES_DIR, budgetS = BUDGET_S } = {}
     return new Harness(served, context, userDataDir, deadline);
   } catch (error) {
     served.server.close();
-    // A chromium that comes up after all is closed: this process would wait for it.
-    Promise.resolve(launching).then((late) => late && late.close(), () => {}).finally(() => removeProfile(userDataDir));
+    // A chromium that comes up after all is closed, or this process would wait for it. Its profile goes as
+    // far as it can: a chromium that is still being killed may write into it again.
+    Promise.resolve(launching).then((late) => late && late.close(), () => {})
+      .then(() => removeProfile(userDataDir)).catch(() => {});
     throw error;
   }
 }
