@@ -21,7 +21,7 @@ async function main() {
     const movies = view.anchors.filter((anchor) => anchor.attributes.target === 'playarea');
     if (movies.length === 0) throw new Error('the page listed no movie');
     const { frameUrl } = await sample.clickLink(0);
-    const movie = await sample.loadedMovie();
+    const movie = await sample.playMovie();
     const { moving } = await sample.watchMovie();
     if (!moving) throw new Error(`the movie at ${frameUrl} loaded but stands still`);
     await sample.screenshot(pictureFile);

@@ -20,10 +20,14 @@
 //   const harness = await openHarness();                  // server on 127.0.0.1 and chromium
 //   const run = await harness.runPage({ pageBytes, sampleUrl: harness.url('/samples/movies.html') });
 //   const view = await run.view();                        // links, frame, background, ...
-//   const { frameUrl } = await run.clickLink(0);          // the first movie plays in the frame playarea
-//   const { numFrames } = await run.loadedMovie();        // what Ruffle reports of it
+//   const { frameUrl } = await run.clickLink(0);          // the first movie's address loads into the frame playarea
+//   const { numFrames } = await run.playMovie();          // the player there plays it; what Ruffle reports of it
 //   const { moving } = await run.watchMovie();            // its pictures move
 //   await harness.close();
+//
+// Every wait of a run takes its time from one budget, which starts with chromium: their sum stays inside
+// the CTest TIMEOUT of the test file (CMakeLists.txt passes the budget as CLIPINDEX_BROWSER_BUDGET_S), so a
+// slow machine gets a failure that names the step it was at, rather than a kill.
 
 const fs = require('fs');
 const http = require('http');
@@ -33,44 +37,37 @@ const path = require('path');
 const CHROMIUM = '/usr/bin/chromium';
 const SAMPLES_DIR = path.join(__dirname, 'samples');
 const { movieFor } = require('./movies');
+// The budget of a run's waits when CMakeLists.txt gives none (the road, whose node gets 120 s).
+const BUDGET_S = Number(process.env.CLIPINDEX_BROWSER_BUDGET_S) || 90;
+// Closing chromium comes after the budget, which may be spent by then: it has a bound of its own.
+const CLOSE_MS = 15000;
 
-// The page a frame gets at a movie address: Ruffle, filling the frame, plays the movie at that very
-// address at once, without its splash screen or unmute button. window.movie says how far it got, for the
-// tests to read: loading, loaded (with what Ruffle reports of the movie), or failed.
-// The player starts a moment after the page has shown: a frame that is left at once, as when one name
-// after another is clicked, never starts one. A player that is loading holds up the next navigation of
-// its frame for half a second or more.
-const PLAYER_START_MS = 250;
-// A player that did start holds up its frame's next navigation by seconds on a busy machine (the tests
-// share two cores with the fuzzer): how long a click may take to load its frame.
-const NAVIGATION_MS = 15000;
+// The page a frame gets at a movie address: a player that plays the movie at that very address, filling
+// the frame, without its splash screen or unmute button. It starts only when the test calls play() in
+// the frame, and play() resolves to what Ruffle reports of the movie once it has loaded it. A player
+// that is loading or playing holds up its frame's next navigation by seconds on a busy machine, so a
+// frame that a test only clicks through never starts one.
 const PLAYER_PAGE = `<!DOCTYPE html>
 <html><head><meta charset="utf-8"><title>movie</title>
 <style>html, body { margin: 0; height: 100%; overflow: hidden; background: #666666; }
 ruffle-player { display: block; width: 100%; height: 100%; }</style>
 <script>
-window.movie = { state: 'loading' };
-window.addEventListener('error', (event) => { window.movie = { state: 'failed', error: event.message }; });
 window.RufflePlayer = { config: { autoplay: 'on', splashScreen: false, unmuteOverlay: 'hidden',
   contextMenu: 'off', preferredRenderer: 'canvas', polyfills: false, logLevel: 'error' } };
 function play() {
-  const player = window.RufflePlayer.newest().createPlayer();
-  player.addEventListener('loadedmetadata', () => {
-    window.movie = { state: 'loaded', metadata: player.ruffle().metadata };
-  });
-  document.body.appendChild(player);
-  player.ruffle().load({ url: location.href }).catch((error) => {
-    window.movie = { state: 'failed', error: String(error) };
+  return new Promise((resolve, reject) => {
+    window.addEventListener('error', (event) => reject(new Error(event.message)));
+    const ruffle = Object.assign(document.createElement('script'), { src: '/ruffle/ruffle.js' });
+    ruffle.onerror = () => reject(new Error('Ruffle could not be loaded from /ruffle/ruffle.js'));
+    ruffle.onload = () => {
+      const player = window.RufflePlayer.newest().createPlayer();
+      player.addEventListener('loadedmetadata', () => resolve(player.ruffle().metadata));
+      document.body.appendChild(player);
+      player.ruffle().load({ url: location.href }).catch(reject);
+    };
+    document.head.appendChild(ruffle);
   });
 }
-window.addEventListener('load', () => setTimeout(() => {
-  const ruffle = Object.assign(document.createElement('script'), {
-    src: '/ruffle/ruffle.js',
-    onload: play,
-    onerror: () => { window.movie = { state: 'failed', error: 'Ruffle could not be loaded from /ruffle/ruffle.js' }; },
-  });
-  document.head.appendChild(ruffle);
-}, ${PLAYER_START_MS}));
 </script>
 </head><body></body></html>
 `;
@@ -236,29 +233,59 @@ function viewInBrowser() {
   };
 }
 
+// Waits for work(timeout), given what is left of the budget that ends at deadline, for at most that long.
+// A failure says the step, and a wait that ran out says so.
+async function within(deadline, step, work) {
+  const timeout = Math.floor(deadline.end - Date.now());
+  if (timeout <= 0) throw new Error(`${step}: the run's ${deadline.seconds} s for its waits were spent before it`);
+  let timer;
+  const late = new Promise((resolve, reject) => {
+    timer = setTimeout(() => reject(new Error(`not done in ${timeout} ms, what was left of the run's `
+      + `${deadline.seconds} s for its waits`)), timeout);
+  });
+  try {
+    return await Promise.race([work(timeout), late]);
+  } catch (error) {
+    throw new Error(`${step}: ${error.message}`);
+  } finally {
+    clearTimeout(timer);
+  }
+}
+
 class SamplePage {
-  constructor(page) {
+  constructor(page, deadline) {
     this.page = page;
+    this.deadline = deadline;
     this.errors = []; // uncaught errors of the sample page itself
     page.on('pageerror', (error) => this.errors.push(error));
+  }
+
+  // A wait of this page's test: step names it in a failure.
+  async wait(step, work) {
+    return within(this.deadline, step, work);
+  }
+
+  // Runs fn(arg) in the sample page.
+  async evaluate(step, fn, arg) {
+    return this.wait(step, () => this.page.evaluate(fn, arg));
   }
 
   // The user picks the menu entry on this page: the page's bytes run against it.
   async pick(pageBytes) {
     const pageText = new TextDecoder('gbk', { fatal: true }).decode(pageBytes);
-    const result = await this.page.evaluate(pickInBrowser, pageText);
+    const result = await this.evaluate('picking the menu entry', pickInBrowser, pageText);
     if (result.error) throw new Error(`the page's script failed: ${result.error}`);
     return result;
   }
 
   async view() {
-    return this.page.evaluate(viewInBrowser);
+    return this.evaluate('reading the rewritten page', viewInBrowser);
   }
 
   // Adds Flash <object> elements at the end of the body, each with a movie param whose value is set
   // through the DOM so that any text arrives unchanged; an entry of null gives an object without one.
   async addObjects(movies) {
-    await this.page.evaluate((list) => {
+    await this.evaluate(`adding ${movies.length} objects`, (list) => {
       for (const movie of list) {
         const object = document.createElement('object');
         object.setAttribute('classid', 'clsid:D27CDB6E-AE6D-11cf-96B8-444553540000');
@@ -275,7 +302,7 @@ class SamplePage {
 
   // The browser's own resolution of each address as a link's href, made apart from the page.
   async resolve(addresses) {
-    return this.page.evaluate((list) => list.map((address) => {
+    return this.evaluate(`resolving ${addresses.length} addresses`, (list) => list.map((address) => {
       const a = document.createElement('a');
       a.setAttribute('href', address);
       return a.href;
@@ -285,7 +312,7 @@ class SamplePage {
   // Markup as this browser parses and writes it back in a body: two markups that give the same body
   // compare equal, however they quote and escape.
   async parseBody(markup) {
-    return this.page.evaluate((text) => {
+    return this.evaluate('parsing the expected markup', (text) => {
       const parsed = document.implementation.createHTMLDocument('');
       parsed.body.innerHTML = text;
       return parsed.body.innerHTML;
@@ -293,34 +320,28 @@ class SamplePage {
   }
 
   // Clicks the link at index among the body's links, as a user does, and waits for the frame playarea to
-  // load. Returns the frame's URL and the URL of the page that holds the list.
+  // load what it points to. Returns the frame's URL and the URL of the page that holds the list.
   async clickLink(index) {
-    const loaded = this.page.waitForEvent('framenavigated', {
-      predicate: (frame) => frame.name() === 'playarea' && frame.url() !== 'about:blank', timeout: NAVIGATION_MS,
-    });
-    await this.page.locator('body a').nth(index).click({ timeout: NAVIGATION_MS });
-    try {
-      await loaded;
-    } catch (error) {
-      throw new Error(`clicking link ${index} loaded nothing into the frame playarea: ${error.message}`);
-    }
+    const link = this.page.locator('body a').nth(index);
+    const href = await this.wait(`reading link ${index}`, (timeout) => link.getAttribute('href', { timeout }));
+    const step = `clicking link ${index} (${JSON.stringify(href)})`;
+    const navigated = (frame) => frame.name() === 'playarea' && frame.url() !== 'about:blank';
+    await this.wait(`${step}: waiting for the frame playarea to navigate`, (timeout) => Promise.all([
+      this.page.waitForEvent('framenavigated', { predicate: navigated, timeout }),
+      link.click({ timeout }),
+    ]));
     const frame = this.page.frame({ name: 'playarea' });
-    await frame.waitForLoadState('load');
+    await this.wait(`${step}: waiting for ${frame.url()} to load in the frame playarea`,
+      (timeout) => frame.waitForLoadState('load', { timeout }));
     return { frameUrl: frame.url(), pageUrl: this.page.url() };
   }
 
-  // Waits until the player in the frame playarea has loaded its movie, and returns what Ruffle reports of
-  // it (numFrames, width, height, frameRate, swfVersion, ...).
-  async loadedMovie({ timeout = 15000 } = {}) {
+  // Starts the player in the frame playarea and waits until it has loaded its movie; returns what Ruffle
+  // reports of it (numFrames, width, height, frameRate, swfVersion, ...).
+  async playMovie() {
     const frame = this.page.frame({ name: 'playarea' });
-    try {
-      await frame.waitForFunction(() => window.movie && window.movie.state !== 'loading', null, { timeout });
-    } catch (error) {
-      throw new Error(`the player in the frame loaded no movie from ${frame.url()}: ${error.message}`);
-    }
-    const movie = await frame.evaluate(() => window.movie);
-    if (movie.state !== 'loaded') throw new Error(`the player in the frame failed on ${frame.url()}: ${movie.error}`);
-    return movie.metadata;
+    return this.wait(`playing ${frame.url()}: waiting for Ruffle to load the movie`,
+      () => frame.evaluate(() => window.play()));
   }
 
   // Watches the frame playarea play: pictures of it gapMs apart until two in a row differ from the one
@@ -328,34 +349,39 @@ class SamplePage {
   // it moved, and for each picture after the first whether it differed from the one before.
   async watchMovie({ gapMs = 300, timeout = 10000 } = {}) {
     const frame = this.page.locator('iframe[name=playarea]');
-    const end = Date.now() + timeout;
-    const changes = [];
-    const moving = () => changes.length >= 2 && changes.at(-1) && changes.at(-2);
-    let last = await frame.screenshot();
-    while (!moving() && Date.now() < end) {
-      await this.page.waitForTimeout(gapMs);
-      const picture = await frame.screenshot();
-      changes.push(!picture.equals(last));
-      last = picture;
-    }
-    return { moving: moving(), changes };
+    const step = `watching ${this.page.frame({ name: 'playarea' }).url()} play`;
+    return this.wait(step, async (left) => {
+      const end = Date.now() + Math.min(timeout, left);
+      const changes = [];
+      const moving = () => changes.length >= 2 && changes.at(-1) && changes.at(-2);
+      let last = await frame.screenshot({ timeout: left });
+      while (!moving() && Date.now() < end) {
+        // the sampling period of the watch: a few of the movie's frames (12 a second) between pictures
+        await this.page.waitForTimeout(gapMs);
+        const picture = await frame.screenshot({ timeout: left });
+        changes.push(!picture.equals(last));
+        last = picture;
+      }
+      return { moving: moving(), changes };
+    });
   }
 
   async screenshot(file) {
     fs.mkdirSync(path.dirname(file), { recursive: true });
-    return this.page.screenshot({ path: file });
+    return this.wait(`taking the picture ${file}`, (timeout) => this.page.screenshot({ path: file, timeout }));
   }
 
   async close() {
-    await this.page.close();
+    await this.wait(`closing the sample page ${this.page.url()}`, () => this.page.close());
   }
 }
 
 class Harness {
-  constructor(served, context, userDataDir) {
+  constructor(served, context, userDataDir, deadline) {
     this.served = served;
     this.context = context;
     this.userDataDir = userDataDir;
+    this.deadline = deadline;
     this.origin = served.origin;
     this.requests = served.requests;
   }
@@ -366,11 +392,14 @@ class Harness {
 
   // Opens a sample page (an address on the harness's server, or a path such as /samples/movies.html).
   async openSample(sampleUrl, { viewport = { width: 1024, height: 640 } } = {}) {
-    const page = await this.context.newPage();
-    await page.setViewportSize(viewport);
-    const sample = new SamplePage(page);
-    await page.goto(sampleUrl.startsWith('/') ? this.url(sampleUrl) : sampleUrl);
-    return sample;
+    const url = sampleUrl.startsWith('/') ? this.url(sampleUrl) : sampleUrl;
+    return within(this.deadline, `opening ${url}`, async (timeout) => {
+      const page = await this.context.newPage();
+      await page.setViewportSize(viewport);
+      const sample = new SamplePage(page, this.deadline);
+      await page.goto(url, { timeout });
+      return sample;
+    });
   }
 
   // Opens the sample page and picks the menu entry on it once.
@@ -380,33 +409,55 @@ class Harness {
     return sample;
   }
 
+  // Closes chromium and the server. Chromium that does not close in time is killed with this process,
+  // which playwright-core does on exit: a test file must end inside its TIMEOUT.
   async close() {
-    await this.context.close();
+    let timer;
+    const late = new Promise((resolve) => { timer = setTimeout(resolve, CLOSE_MS, 'late'); });
+    const closed = await Promise.race([this.context.close(), late]).finally(() => clearTimeout(timer));
+    if (closed === 'late') {
+      console.error(`closing chromium: not done in ${CLOSE_MS} ms; exiting, which kills it`);
+      process.exit(1);
+    }
     await new Promise((resolve) => this.served.server.close(resolve));
-    fs.rmSync(this.userDataDir, { recursive: true, force: true });
+    await removeProfile(this.userDataDir);
   }
 }
 
+// Chromium's helper processes may still write into its profile for a moment after it has closed; the
+// retries wait without blocking, so that playwright-core can end them meanwhile.
+function removeProfile(userDataDir) {
+  return fs.promises.rm(userDataDir, { recursive: true, force: true, maxRetries: 5 });
+}
+
 // Starts the server on 127.0.0.1 and chromium, headless, with a fresh profile and nothing that reaches
-// the network by itself.
-async function openHarness({ samplesDir = SAMPLES_DIR } = {}) {
+// the network by itself. All waits of the run together take at most budgetS seconds from here.
+async function openHarness({ samplesDir = SAMPLES_DIR, budgetS = BUDGET_S } = {}) {
+  const deadline = { end: Date.now() + budgetS * 1000, seconds: budgetS };
   const { chromium } = installed('playwright-core', () => require('playwright-core'));
   const served = await startServer(samplesDir);
   const userDataDir = fs.mkdtempSync(path.join(os.tmpdir(), 'clipindex-chromium-'));
-  let context;
+  let launching = null;
   try {
-    context = await chromium.launchPersistentContext(userDataDir, {
-      executablePath: CHROMIUM,
-      headless: true,
-      args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
-        '--disable-sync', '--no-first-run'],
+    const context = await within(deadline, 'starting chromium', (timeout) => {
+      launching = chromium.launchPersistentContext(userDataDir, {
+        executablePath: CHROMIUM,
+        headless: true,
+        timeout,
+        args: ['--no-sandbox', '--disable-gpu', '--disable-background-networking', '--disable-component-update',
+          '--disable-sync', '--no-first-run'],
+      });
+      return launching;
     });
+    return new Harness(served, context, userDataDir, deadline);
   } catch (error) {
     served.server.close();
-    fs.rmSync(userDataDir, { recursive: true, force: true });
+    // A chromium that comes up after all is closed, or this process would wait for it. Its profile goes as
+    // far as it can: a chromium that is still being killed may write into it again.
+    Promise.resolve(launching).then((late) => late && late.close(), () => {})
+      .then(() => removeProfile(userDataDir)).catch(() => {});
     throw error;
   }
-  return new Harness(served, context, userDataDir);
 }
 
 module.exports = { openHarness, skipUnlessChromium, CHROMIUM };

@@ -2,8 +2,9 @@
 // The sample movies: tiny, valid Flash movies (uncompressed SWF, version 8) made from their address, so
 // that every address a test clicks has a movie of its own and no movie file is kept in the repository.
 // A movie is a coloured stage, a ground bar and a ball that bounces across it, one ShowFrame a frame;
-// the colours and the number of frames come from the address, so two addresses seldom look or count
-// alike, and a test can tell which movie a player loaded by the frame count it reports.
+// the colours come from the address. So does the number of frames, and no two movies that the sample
+// pages embed or the tests add have the same number (play.test.js checks it): a test tells which movie
+// a player loaded by the frame count it reports.
 //
 //   const { movieFor } = require('./movies');
 //   const { bytes, frames } = movieFor('/movies/开场动画.swf');
@@ -15,6 +16,21 @@ const WIDTH = 320; // pixels; the file counts in twips, 20 to a pixel
 const HEIGHT = 240;
 const FPS = 12;
 const TWIPS = 20;
+
+// The frame counts of the sample pages' movies, by the path their request names (as the browser writes
+// it: percent-encoded), one count each. Any other address gets one of 28 to 99 frames from its hash.
+const SAMPLE_FRAMES = new Map([
+  ['/movies/absolute.swf', 18],
+  ['/samples/clips/relative.swf', 19],
+  ['/movies/rooted.swf', 20],
+  ['/samples/noslash.swf', 21],
+  ['/samples/clips/old/backslash.swf', 22],
+  ['/samples/clips/mixed/part.swf', 23],
+  [encodeURI('/samples/clips/片头 动画.swf'), 24],
+  [encodeURI('/samples/movies/开场动画.swf'), 25],
+  ['/samples/movies/snow-walk.swf', 26],
+  ['/movies/clock.swf', 27],
+]);
 
 // [stage, ground, ball]: colours that tell one movie from the next.
 const PALETTES = [
@@ -150,11 +166,13 @@ function hash(text) {
 function movieFor(address) {
   const seed = hash(address);
   const [stage, ground, ball] = PALETTES[seed % PALETTES.length];
-  const frames = 18 + ((seed >>> 8) % 19); // 18 to 36: one and a half to three seconds a loop
+  // 18 to 99: one and a half to eight seconds a loop
+  const frames = SAMPLE_FRAMES.get(address) || 28 + ((seed >>> 8) % 72);
   const groundTop = (HEIGHT - 40) * TWIPS;
   const radius = 28 * TWIPS;
 
   const body = [
+    ...tag(69, [0, 0, 0, 0]), // FileAttributes, first in a version 8 file: no ActionScript 3, no network
     ...tag(9, stage), // SetBackgroundColor
     ...defineShape(1, ground, [0, WIDTH * TWIPS, 0, 40 * TWIPS], [0, 0],
       [[WIDTH * TWIPS, 0], [0, 40 * TWIPS], [-WIDTH * TWIPS, 0], [0, -40 * TWIPS]]),

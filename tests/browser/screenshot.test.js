@@ -20,7 +20,7 @@ after(async () => { if (harness) await harness.close(); });
 test('the rewritten page fills the window: the list on the left, the frame on the right', async () => {
   const sample = await harness.runPage({ pageBytes: texts.readPage(), sampleUrl: '/samples/movies.html', viewport });
   // The list takes the left 28 % of the table, the frame the rest at full height.
-  const layout = await sample.page.evaluate(() => {
+  const layout = await sample.evaluate('measuring the layout', () => {
     const box = (element) => element.getBoundingClientRect().toJSON();
     return {
       frame: box(document.querySelector('iframe')),
@@ -36,7 +36,7 @@ test('the rewritten page fills the window: the list on the left, the frame on th
 
   // The saved picture shows the rewritten page: its light cyan under the list, the grey cell around the frame.
   const png = await sample.screenshot(pictureFile);
-  const [list, frameCell] = await sample.page.evaluate(async ({ data, points }) => {
+  const [list, frameCell] = await sample.evaluate('reading the picture\'s pixels', async ({ data, points }) => {
     const image = new Image();
     image.src = `data:image/png;base64,${data}`;
     await image.decode();
