@@ -108,9 +108,8 @@ def missing_parts(args, helpers, session):
     if absent:
         missing.append("not built (scripts/build win32 win64): " + ", ".join(absent))
     tools = session.missing_tools()
-    for tool, path in (("node", shutil.which("node")), ("chromium", CHROMIUM if Path(CHROMIUM).exists() else None)):
-        if path is None:
-            tools.append(tool)
+    tools += [tool for tool, found in (("node", shutil.which("node")), ("chromium", Path(CHROMIUM).exists()))
+              if not found]
     if tools:
         missing.append("not installed (scripts/setup road): " + ", ".join(tools))
     packages = [name for name in NPM_PACKAGES if not (ROOT / "node_modules" / name / "package.json").is_file()]
