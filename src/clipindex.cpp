@@ -7,8 +7,10 @@
 
 namespace {
 
-// Windows paths stop short of 32,767 characters; a path that fills this buffer counts as not reported.
-constexpr unsigned ModulePathCapacity = 32768;
+// The ANSI path functions serve at most MAX_PATH (260) characters; this holds 260 bytes and the NUL. A
+// longer path, or one whose double-byte characters take more bytes, comes back cut short, filling the
+// buffer, and counts as not reported.
+constexpr unsigned ModulePathCapacity = 260 + 1;
 // "res://" + the path with each byte escaped to at most three + "/clipindex" + NUL; the uninstall
 // command ("\"" + path + "\" /Uninstall" + NUL) is shorter.
 constexpr unsigned ValueTextCapacity = 6 + 3 * (ModulePathCapacity - 1) + 10 + 1;
@@ -29,7 +31,8 @@ void ShowRegistryError()
 // no path at all. So is a path with a '?': the ANSI form has one for each character that code page 936
 // cannot write, and a \\?\ path keeps its prefix; no address or command written from either resolves.
 // For other such characters the ANSI form carries a look-alike instead ("Bâle" comes back as "Bale"),
-// naming a folder that is not there: only a path that names a file is written.
+// naming a folder that is not there: only a path at which GetFileAttributesA finds an entry is written.
+// That asks whether anything, a file or a folder, is there, not whether it is this program.
 bool FetchModulePath()
 {
     const DWORD length = GetModuleFileNameA(nullptr, ModulePath, ModulePathCapacity);

@@ -48,6 +48,7 @@ struct State {
     std::vector<standin::Box> boxes;
     int exitCount = 0;
     UINT exitCode = 0xDEADBEEF;
+    DWORD lastError = 0;
 };
 
 State& S()
@@ -205,18 +206,35 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
         std::copy_n(path.data(), copied, buffer);
         buffer[copied] = '\0';
         result = path.size() >= size ? size : copied;
+        if (result == size) {
+            S().lastError = ERROR_INSUFFICIENT_BUFFER;
+        }
     }
     Record(call, static_cast<LONG>(result));
     return result;
 }
 
 // The file system holds the executable's file and nothing else; names match without regard to case.
+// As Windows' ANSI form does, a name of more than MAX_PATH (260) characters is refused before any
+// lookup: it is turned into a 16-bit string of that many characters, a double-byte character being one.
 DWORD GetFileAttributesA(LPCSTR path)
 {
     standin::Call call = NewCall("GetFileAttributesA", nullptr, path);
-    const bool found = Fold(call.path) == Fold(S().moduleFile);
+    std::size_t characters = 0;
+    for (LPCSTR at = path; *at != '\0'; at = CharNextA(at)) {
+        ++characters;
+    }
+    const bool found = characters <= 260 && Fold(call.path) == Fold(S().moduleFile);
+    if (!found) {
+        S().lastError = characters > 260 ? ERROR_FILENAME_EXCED_RANGE : ERROR_FILE_NOT_FOUND;
+    }
     Record(call, found ? static_cast<LONG>(FILE_ATTRIBUTE_ARCHIVE) : -1);
     return found ? FILE_ATTRIBUTE_ARCHIVE : INVALID_FILE_ATTRIBUTES;
+}
+
+DWORD GetLastError()
+{
+    return S().lastError;
 }
 
 // NOLINTNEXTLINE(readability-non-const-parameter): the class parameter is LPSTR in Windows' own declaration

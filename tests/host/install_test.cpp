@@ -127,7 +127,7 @@ TEST_F(Install, CallParameters)
             EXPECT_EQ(call.data.find('\0'), call.data.size() - 1) << call.valueName;
         } else if (call.function == "GetModuleFileNameA") {
             EXPECT_FALSE(call.moduleGiven) << "the executable's own module";
-            EXPECT_GE(call.size, 32768u) << "a long path must fit";
+            EXPECT_EQ(call.size, 261u) << "MAX_PATH + 1: the most the ANSI form serves, and its NUL";
         } else if (call.function == "GetFileAttributesA") {
             EXPECT_EQ(call.path, kPath) << "the path asked about is the one reported";
         }
@@ -296,8 +296,8 @@ TEST_F(Install, NoPathReportedWritesNothing)
 
 TEST_F(Install, LongPaths)
 {
-    // The longest path Windows gives (32,767 characters) fits, even when every byte must be escaped.
-    const std::string longest = "C:\\" + std::string(32767 - 3, '%');
+    // The longest path the ANSI forms serve (260 characters) installs, even when every byte is escaped.
+    const std::string longest = "C:\\" + std::string(260 - 3, '%');
     RunInstaller("clipindex.exe", {IDYES}, longest);
     std::string escaped = "C:\\";
     for (std::size_t i = 3; i < longest.size(); ++i) {
@@ -306,10 +306,13 @@ TEST_F(Install, LongPaths)
     ExpectString(HKEY_CURRENT_USER, Expected().menuKeyPath, "", "res://" + escaped + "/clipindex");
     ExpectString(HKEY_LOCAL_MACHINE, Expected().uninstallKeyPath, "UninstallString", longest + " /Uninstall");
 
-    // A path longer than the buffer comes back cut short: nothing is written.
-    standin::Reset();
-    RunInstaller("clipindex.exe", {IDYES}, "C:\\" + std::string(40000, 'a'));
-    ExpectRefusedWithRegistryError();
+    // One character more, or many more, and the path comes back cut short: nothing is written.
+    for (const std::size_t length : {261u, 32767u}) {
+        standin::Reset();
+        RunInstaller("clipindex.exe", {IDYES}, "C:\\" + std::string(length - 3, 'a'));
+        SCOPED_TRACE(length);
+        ExpectRefusedWithRegistryError();
+    }
 }
 
 } // namespace

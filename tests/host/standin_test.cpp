@@ -36,11 +36,40 @@ TEST(StandIn, GetModuleFileNameACutsLongPathsAsWindowsDoes)
     char buffer[8];
     EXPECT_EQ(GetModuleFileNameA(nullptr, buffer, sizeof buffer), 8u);
     EXPECT_STREQ(buffer, "C:\\abc.");
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
     char whole[16];
     EXPECT_EQ(GetModuleFileNameA(nullptr, whole, sizeof whole), 10u);
     EXPECT_STREQ(whole, "C:\\abc.exe");
     standin::SetModulePath(std::nullopt);
     EXPECT_EQ(GetModuleFileNameA(nullptr, whole, sizeof whole), 0u);
+}
+
+// At most MAX_PATH characters, a double-byte character counting as one: Windows turns the name into a
+// 16-bit string of at most that many before any lookup.
+TEST(StandIn, GetFileAttributesAServesAtMostMaxPathCharacters)
+{
+    std::string chinese;
+    for (int i = 0; i < 243; ++i) {
+        chinese += "剪";
+    }
+    const std::string name = "\\clipindex.exe";
+    const struct {
+        std::string path; // where the executable lies, and the name asked about
+        DWORD attributes, error;
+    } cases[] = {
+        {"C:\\" + std::string(243, 'a') + name, FILE_ATTRIBUTE_ARCHIVE, 0}, // 260 characters
+        {"C:\\" + std::string(244, 'a') + name, INVALID_FILE_ATTRIBUTES, ERROR_FILENAME_EXCED_RANGE},
+        {"C:\\" + Gbk(chinese) + name, FILE_ATTRIBUTE_ARCHIVE, 0}, // 260 characters in 503 bytes
+        {"C:\\" + Gbk(chinese + "剪") + name, INVALID_FILE_ATTRIBUTES, ERROR_FILENAME_EXCED_RANGE},
+    };
+    for (const auto& c : cases) {
+        standin::Reset();
+        standin::SetModulePath(c.path);
+        EXPECT_EQ(GetFileAttributesA(c.path.c_str()), c.attributes) << c.path.size() << " bytes";
+        EXPECT_EQ(GetLastError(), c.error) << c.path.size() << " bytes";
+    }
+    EXPECT_EQ(GetFileAttributesA("C:\\Tools\\clipindex.exe"), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(StandIn, RegistryKeys)
