@@ -13,7 +13,7 @@ namespace {
 constexpr unsigned ModulePathCapacity = 260 + 1;
 // "res://" + the path with each byte escaped to at most three + "/clipindex" + NUL; the uninstall
 // command ("\"" + path + "\" /Uninstall" + NUL) is shorter.
-constexpr unsigned ValueTextCapacity = 6 + 3 * (ModulePathCapacity - 1) + 10 + 1;
+constexpr unsigned ValueTextCapacity = 6 + (3 * (ModulePathCapacity - 1)) + 10 + 1;
 
 // The one key slot serves both keys in turn; the disposition each creation reports is never read.
 HKEY KeySlot;

@@ -1,10 +1,15 @@
 #include "win32_standin.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <iterator>
 #include <map>
-#include <set>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -200,8 +205,9 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
     call.size = size;
     call.moduleGiven = module != nullptr;
     DWORD result = 0;
-    if (module == nullptr && S().modulePath && size > 0) {
-        const std::string& path = *S().modulePath;
+    const std::optional<std::string>& reported = S().modulePath;
+    if (module == nullptr && reported.has_value() && size > 0) {
+        const std::string& path = *reported;
         const DWORD copied = static_cast<DWORD>(std::min<std::size_t>(path.size(), size - 1));
         std::copy_n(path.data(), copied, buffer);
         buffer[copied] = '\0';
@@ -219,7 +225,7 @@ DWORD GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size)
 // lookup: it is turned into a 16-bit string of that many characters, a double-byte character being one.
 DWORD GetFileAttributesA(LPCSTR path)
 {
-    standin::Call call = NewCall("GetFileAttributesA", nullptr, path);
+    const standin::Call call = NewCall("GetFileAttributesA", nullptr, path);
     std::size_t characters = 0;
     for (LPCSTR at = path; *at != '\0'; at = CharNextA(at)) {
         ++characters;
@@ -307,7 +313,7 @@ LONG RegCloseKey(HKEY key)
 
 LONG RegDeleteKeyA(HKEY root, LPCSTR path)
 {
-    standin::Call call = NewCall("RegDeleteKeyA", root, path);
+    const standin::Call call = NewCall("RegDeleteKeyA", root, path);
     if (ShouldFail()) {
         return Record(call, S().failResult);
     }
