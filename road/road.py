@@ -21,6 +21,8 @@ import textwrap
 import time
 from pathlib import Path
 
+import node_version
+
 ROOT = Path(__file__).resolve().parent.parent
 STEPS = 4
 CHROMIUM = "/usr/bin/chromium"
@@ -112,6 +114,9 @@ def missing_parts(args, helpers, session):
               if not found]
     if tools:
         missing.append("not installed (scripts/setup road): " + ", ".join(tools))
+    too_old = node_version.problem()
+    if too_old:
+        missing.append(too_old)
     packages = [name for name in NPM_PACKAGES if not (ROOT / "node_modules" / name / "package.json").is_file()]
     if packages:
         missing.append("npm packages not installed (scripts/setup road runs npm ci): " + ", ".join(packages))

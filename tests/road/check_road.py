@@ -33,12 +33,15 @@ def png_size(path):
     return struct.unpack(">II", data[16:24])
 
 
-def early_stops(win32):
+def early_stops(win64, win32):
     """Each way out before the road's end: (what, command, environment changes, exit code, words of the message).
     Each is said within seconds, before any Wine prefix is made.
 
     A None in the changes removes that variable; the words are looked for with blanks and line ends taken as one."""
     empty_build = tempfile.mkdtemp(prefix="clipindex-no-build-")
+    old_node = Path(empty_build, "node")  # what Debian 11's node says of itself
+    old_node.write_text("#!/bin/sh\necho v12.22.12\n")
+    old_node.chmod(0o755)
     road = [sys.executable, str(ROOT / "road" / "road.py"), "--win32", win32, "--out", empty_build]
     cases = [
         # a narrow terminal wraps the help; the folder must still show whole, however long the checkout's path
@@ -51,6 +54,9 @@ def early_stops(win32):
          "needs a display"),
         ("no helper programs for Wine", road + ["--win64", empty_build], {}, 1,
          f"road stopped at the check step: not built (scripts/build win32 win64): {empty_build}/clipindex.exe"),
+        ("a node older than playwright-core needs", road + ["--win64", win64],
+         {"PATH": empty_build + os.pathsep + os.environ["PATH"]}, 1,
+         "road stopped at the check step: Node.js v12.22.12 is too old"),
     ]
     failures = []
     for what, command, changes, code, words in cases:
@@ -95,7 +101,7 @@ def main():
             failures.append(f"{name}: {size[0]} x {size[1]}, want between {bounds[0]} and {bounds[1]}")
         elif str(out / name) not in road.stdout:
             failures.append(f"{name}: the road did not say where it is")
-    failures += early_stops(win32)
+    failures += early_stops(win64, win32)
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0

@@ -1,0 +1,40 @@
+#!/usr/bin/env python3
+"""Whether the `node` on PATH can run the playwright-core that package-lock.json pins: its `engines`
+entry (">=18") says which Node.js major it needs. Run by scripts/setup, and by the road's check step
+before any Wine prefix is made.
+
+usage: node_version.py   (exit 1, with what to do, when the node found is too old)
+"""
+import json
+import re
+import subprocess
+import sys
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parent.parent
+
+
+def problem():
+    """None when `node` runs the pinned playwright-core (or is not there: that is said elsewhere), else a
+    sentence that says what is wrong and what to do."""
+    lock = json.loads((ROOT / "package-lock.json").read_text())
+    playwright = lock["packages"]["node_modules/playwright-core"]
+    wanted = int(re.fullmatch(r">=\s*(\d+)[.\d]*", playwright["engines"]["node"]).group(1))
+    try:
+        said = subprocess.run(["node", "--version"], capture_output=True, text=True, timeout=30,
+                              check=False).stdout.strip()
+    except FileNotFoundError:
+        return None
+    major = re.match(r"v(\d+)\.", said)
+    if major and int(major.group(1)) >= wanted:
+        return None
+    return (f"Node.js {said or '(no version given)'} is too old: playwright-core {playwright['version']} needs "
+            f"Node.js {wanted} or later. Debian's own (apt-get install nodejs npm: 18 on Debian 12, 20 on "
+            "Debian 13) will do; put it first on PATH.")
+
+
+if __name__ == "__main__":
+    found = problem()
+    if found:
+        print(found, file=sys.stderr)
+    sys.exit(1 if found else 0)
