@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""Static checks of a built clipindex.exe, read back with real PE readers: binutils' objdump for the
-headers and imports, icoutils' wrestool for the resources.
+"""Static checks of a built clipindex.exe, read back with real PE readers: pefile for the headers and
+imports, icoutils' wrestool for the resources.
 
 usage: check_executable.py EXE pe32|pe32+ PAGE_FILE [--max-size BYTES]
 """
@@ -9,6 +9,8 @@ import re
 import struct
 import subprocess
 import sys
+
+import pefile
 
 # What the program uses of Windows, and nothing else.
 IMPORTS = {
@@ -31,20 +33,11 @@ def run(*command, text=True):
     return subprocess.run(command, check=True, capture_output=True, text=text).stdout
 
 
-def imports(headers):
-    """{dll: {function}} from objdump's import tables."""
-    found = {}
-    dll = None
-    for line in headers.splitlines():
-        name = re.match(r"\s*DLL Name: (\S+)", line)
-        if name:
-            dll = name.group(1)
-            found[dll] = set()
-            continue
-        entry = re.match(r"\s+[0-9a-f]+\s+\d+\s+(\w+)$", line)
-        if dll and entry:
-            found[dll].add(entry.group(1))
-    return found
+def imports(pe):
+    """{dll: {function}} from the import directory; a function imported by number shows as "#N"."""
+    return {entry.dll.decode(): {imported.name.decode() if imported.name else f"#{imported.ordinal}"
+                                 for imported in entry.imports}
+            for entry in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])}
 
 
 def resource(exe, rtype, name):
@@ -58,23 +51,19 @@ def main():
     parser.add_argument("page")
     parser.add_argument("--max-size", type=int)
     args = parser.parse_args()
-    objdump = "i686-w64-mingw32-objdump" if args.kind == "pe32" else "x86_64-w64-mingw32-objdump"
-    headers = run(objdump, "-p", args.exe)
+    pe = pefile.PE(args.exe)
+    optional = pe.OPTIONAL_HEADER
 
-    magic = re.search(r"^Magic\s+([0-9a-f]+)", headers, re.M)
-    check("optional header magic", magic and magic.group(1), "010b" if args.kind == "pe32" else "020b")
-    subsystem = re.search(r"^Subsystem\s+([0-9a-f]+)", headers, re.M)
-    check("subsystem (2: Windows GUI)", subsystem and int(subsystem.group(1), 16), 2)
-    check("imports", imports(headers), IMPORTS)
+    check("optional header magic", hex(optional.Magic), "0x10b" if args.kind == "pe32" else "0x20b")
+    check("subsystem (2: Windows GUI)", optional.Subsystem, 2)
+    check("imports", imports(pe), IMPORTS)
     # ASLR and DEP (and, 64-bit, high-entropy ASLR), with the relocations that moving the image needs
-    dll = re.search(r"^DllCharacteristics\s+([0-9a-f]+)", headers, re.M)
-    check("DllCharacteristics", dll and int(dll.group(1), 16), 0x140 if args.kind == "pe32" else 0x160)
-    flags = re.search(r"^Characteristics\s+0x([0-9a-f]+)", headers, re.M)
-    check("relocations stripped", flags and bool(int(flags.group(1), 16) & 0x1), False)
+    check("DllCharacteristics", hex(optional.DllCharacteristics), "0x140" if args.kind == "pe32" else "0x160")
+    check("relocations stripped", bool(pe.FILE_HEADER.Characteristics & 0x1), False)
     if args.kind == "pe32":
         # 32-bit code holds absolute addresses, each of which needs an entry; 64-bit code may need none
-        relocations = re.search(r"^Entry 5 [0-9a-f]+ ([0-9a-f]+) Base Relocation Directory", headers, re.M)
-        check("base relocations present", bool(relocations and int(relocations.group(1), 16)), True)
+        relocations = optional.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+        check("base relocations present", relocations.Size > 0, True)
 
     listing = run("wrestool", "-l", args.exe)
     entries = re.findall(r"--type=(\d+) --name='?([^' ]+)'? --language=(\d+) \[.*?size=(\d+)\]", listing)
