@@ -5,8 +5,9 @@ programs, and a nested run adds its own word to those it got. Ending a run ends 
 its mark and what they started, whatever their folder or prefix; never the process that ends it, nor one
 that started that one.
 
-usage: run_mark.py end MARK    ends the run's processes; exit code 1 when some would not end
-       run_mark.py list MARK   the run's processes, one a line; exit code 1 when there are any
+usage: run_mark.py end MARK             ends the run's processes; exit code 1 when some would not end
+       run_mark.py left MARK [SECONDS]  waits up to SECONDS (default 0) for the run's processes to end, and
+                                        lists those left, one a line; exit code 1 when there are any
 """
 import os
 import secrets
@@ -99,6 +100,14 @@ def end(mark, seconds=10, grace=1):
         time.sleep(0.05)  # their time to end; the loop ends on that event, not on this
 
 
+def left_after(mark, seconds):
+    """The run's processes still there `seconds` from now: waits for their end, no longer."""
+    deadline = time.monotonic() + seconds
+    while (found := processes(mark)) and time.monotonic() < deadline:
+        time.sleep(0.05)  # polls for the event: none left
+    return found
+
+
 def describe(found):
     return ", ".join(f"{pid} ({command(pid)})" for pid, _ in found)
 
@@ -122,11 +131,11 @@ def each(steps):
 
 
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("end", "list"):
+    if len(sys.argv) not in (3, 4) or sys.argv[1] not in ("end", "left"):
         print(__doc__, file=sys.stderr)
         return 2
-    if sys.argv[1] == "list":
-        found = processes(sys.argv[2])
+    if sys.argv[1] == "left":
+        found = left_after(sys.argv[2], float(sys.argv[3]) if len(sys.argv) == 4 else 0)
         for pid, _ in found:
             print(pid, command(pid))
         return 1 if found else 0
