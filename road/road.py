@@ -14,6 +14,7 @@ import argparse
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -24,6 +25,9 @@ from pathlib import Path
 import node_version
 
 ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "scripts"))
+import run_mark  # noqa: E402  pylint: disable=wrong-import-position
+
 STEPS = 4
 CHROMIUM = "/usr/bin/chromium"
 # the helper programs of build/win64 that the road and its Wine session start
@@ -33,6 +37,14 @@ NPM_PACKAGES = ("playwright-core", "@ruffle-rs/ruffle")
 
 class RoadFailed(Exception):
     pass
+
+
+class Interrupted(BaseException):
+    """A signal that stops the road: not an Exception, so that no step's own `except Exception` takes it."""
+
+
+# the signals that stop the road, as its last line names them
+STOP_SIGNALS = {signal.SIGINT: "Ctrl-C", signal.SIGTERM: "SIGTERM", signal.SIGHUP: "SIGHUP"}
 
 
 class HelpFormatter(argparse.RawDescriptionHelpFormatter):
@@ -123,119 +135,154 @@ def missing_parts(args, helpers, session):
     return missing
 
 
-def main():
-    args = arguments()
-    exe64 = args.win64 / "clipindex.exe"
-    helpers = args.win64 / "tests" / "wine" / "helpers"
-    sys.path.insert(0, str(ROOT / "tests" / "wine"))
-    import session  # pylint: disable=import-outside-toplevel
-
-    missing = missing_parts(args, helpers, session)
-    if missing:
-        print("road stopped at the check step: " + "; ".join(missing), file=sys.stderr)
-        return 1
-    work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
-    os.environ.update(CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))
+def walk(args, work, helpers, session, progress):
+    """The road's steps, each noted in progress["step"] as it starts; returns the pictures it took."""
     import winetest as w  # pylint: disable=import-outside-toplevel
 
     pictures = {}
-    started = time.monotonic()
-    step_name = "start"
+    args.out.mkdir(parents=True, exist_ok=True)
+    progress["step"] = "Wine"
+    say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
+        + ("" if args.interactive else ", on a virtual display"))
+    start_wine(session, work, helpers, os.environ["DISPLAY"] if args.interactive else None)
+    answer = (lambda *answers: ["user"] * len(answers)) if args.interactive else (lambda *answers: list(answers))
+    picture_dir = "C:\\road"
+    w.prefix_file(picture_dir).mkdir(parents=True, exist_ok=True)
+
+    def keep_picture(windows_path, name):
+        if w.prefix_file(windows_path).exists():
+            png = args.out / name
+            w.ppm_to_png(w.prefix_file(windows_path), png)
+            pictures[name] = png
+
+    progress["step"] = "install"
+    exe = w.place_exe("C:\\Program Files\\Clip Index")
+    say(f"[1/{STEPS}] install: starting {exe} with no arguments"
+        + (" (answer the boxes on your display)" if args.interactive else ""))
+    run = w.run_clipindex(b"clipindex.exe", answer("yes", "ok"), application=w.gbk(exe), timeout=660,
+                          picture=None if args.interactive else picture_dir + "\\install-question.ppm")
+    for box in run.boxes:
+        say(f"      box {box.caption.decode('gbk')}: {box.text.decode('gbk')}")
+    if run.exit_code != 0:
+        raise RoadFailed(f"clipindex.exe ended with {run.exit_code}:\n{run.report}")
+    if [b.text for b in run.boxes] != [w.INSTALL_QUESTION.text, w.INSTALL_DONE.text]:
+        raise RoadFailed("the install did not end with the completion message")
+    keep_picture(picture_dir + "\\install-question.ppm", "install-question.png")
+    say("      answered Yes; exit code 0")
+
+    progress["step"] = "registry"
+    say(f"[2/{STEPS}] registry: what the install wrote")
+    menu, uninstall = w.read_keys(w.MENU_KEY, w.UNINSTALL_KEY)
+    if menu is None or uninstall is None:
+        raise RoadFailed("an entry is missing: menu entry " + ("found" if menu else "missing")
+                         + ", uninstall entry " + ("found" if uninstall else "missing"))
+    for line in (registry_lines("HKEY_CURRENT_USER", w.MENU_KEY[1], menu)
+                 + registry_lines("HKEY_LOCAL_MACHINE", w.UNINSTALL_KEY[1], uninstall)):
+        say(line)
+
+    progress["step"] = "page"
+    address = menu.values.get(b"", (0, 0, b""))[2].rstrip(b"\0")
+    say(f"[3/{STEPS}] page: {address.decode('gbk')}")
+    page = w.read_res_url(address)
+    if page is None:
+        raise RoadFailed("the address does not resolve through the res: protocol")
+    page_file = work / "page-from-exe.htm"
+    page_file.write_bytes(page)
+    say(f"      the res: protocol gives {len(page)} bytes from the executable's resource")
+    browser = subprocess.run(["node", str(ROOT / "road" / "page.js"), str(page_file), str(args.out / "page.png")],
+                             capture_output=True, text=True, timeout=120, check=False)
+    if browser.returncode != 0:
+        raise RoadFailed(f"the page did not run in chromium: {browser.stderr.strip()}")
+    shown = page_shown(browser)
+    say(f"      on {shown['sample']} it lists {len(shown['movies'])} movies: "
+        + ", ".join(movie["name"] for movie in shown["movies"]))
+    say(f"      clicked {shown['movies'][0]['name']}: the frame plays {shown['frameUrl']}")
+    if shown["frameUrl"] != shown["movies"][0]["href"]:
+        raise RoadFailed("the frame did not load the movie that was clicked")
+    movie = shown["movie"]
+    say(f"      Ruffle plays it: {movie['width']} x {movie['height']}, {movie['frames']} frames at "
+        f"{movie['frameRate']} fps, moving")
+    pictures["page.png"] = args.out / "page.png"
+
+    progress["step"] = "uninstall"
+    command = uninstall.values.get(b"UninstallString", (0, 0, b""))[2].rstrip(b"\0")
+    say(f"[4/{STEPS}] uninstall: running {command.decode('gbk')} as the programs list does")
+    run = w.run_clipindex(command, answer("yes", "ok"), timeout=660,
+                          pictures=None if args.interactive else {2: picture_dir + "\\uninstall-done.ppm"})
+    for box in run.boxes:
+        say(f"      box {box.caption.decode('gbk')}: {box.text.decode('gbk')}")
+    if run.exit_code != 0 or [b.text for b in run.boxes] != [w.UNINSTALL_QUESTION.text, w.UNINSTALL_DONE.text]:
+        raise RoadFailed(f"the uninstall did not end with its completion message:\n{run.report}")
+    keep_picture(picture_dir + "\\uninstall-done.ppm", "uninstall-done.png")
+    menu, uninstall = w.read_keys(w.MENU_KEY, w.UNINSTALL_KEY)
+    if menu is not None or uninstall is not None:
+        raise RoadFailed("a key is still there after the uninstall")
+    say("      both keys are gone")
+    return pictures
+
+
+def stop(session, work, mark, keep):
+    """Ends all that the road started and removes its folder, each step even when one before it failed;
+    returns what failed."""
+    return run_mark.each([("stopping the Wine session", lambda: session.stop(work, say=lambda _: None)),
+                          ("ending the road's other processes", lambda: run_mark.end(mark)),
+                          (f"removing {work}", lambda: keep or shutil.rmtree(work))])
+
+
+def main():
+    # The first of these signals stops the road where it is, and the stop then ends all it started; a
+    # signal that comes during the stop is noted, never let cut it short.
+    caught = []
+
+    def interrupt(number, _frame):
+        caught.append(number)
+        if len(caught) == 1:
+            raise Interrupted()
+
+    for number in STOP_SIGNALS:
+        signal.signal(number, interrupt)
+    progress = {"step": "check"}
+    work = None
     try:
-        args.out.mkdir(parents=True, exist_ok=True)
-        step_name = "Wine"
-        say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
-            + ("" if args.interactive else ", on a virtual display"))
-        start_wine(session, work, helpers, os.environ["DISPLAY"] if args.interactive else None)
-        answer = (lambda *answers: ["user"] * len(answers)) if args.interactive else (lambda *answers: list(answers))
-        picture_dir = "C:\\road"
-        w.prefix_file(picture_dir).mkdir(parents=True, exist_ok=True)
+        args = arguments()
+        exe64 = args.win64 / "clipindex.exe"
+        helpers = args.win64 / "tests" / "wine" / "helpers"
+        sys.path.insert(0, str(ROOT / "tests" / "wine"))
+        import session  # pylint: disable=import-outside-toplevel
 
-        def keep_picture(windows_path, name):
-            if w.prefix_file(windows_path).exists():
-                png = args.out / name
-                w.ppm_to_png(w.prefix_file(windows_path), png)
-                pictures[name] = png
-
-        step_name = "install"
-        exe = w.place_exe("C:\\Program Files\\Clip Index")
-        say(f"[1/{STEPS}] install: starting {exe} with no arguments"
-            + (" (answer the boxes on your display)" if args.interactive else ""))
-        run = w.run_clipindex(b"clipindex.exe", answer("yes", "ok"), application=w.gbk(exe), timeout=660,
-                              picture=None if args.interactive else picture_dir + "\\install-question.ppm")
-        for box in run.boxes:
-            say(f"      box {box.caption.decode('gbk')}: {box.text.decode('gbk')}")
-        if run.exit_code != 0:
-            raise RoadFailed(f"clipindex.exe ended with {run.exit_code}:\n{run.report}")
-        if [b.text for b in run.boxes] != [w.INSTALL_QUESTION.text, w.INSTALL_DONE.text]:
-            raise RoadFailed("the install did not end with the completion message")
-        keep_picture(picture_dir + "\\install-question.ppm", "install-question.png")
-        say("      answered Yes; exit code 0")
-
-        step_name = "registry"
-        say(f"[2/{STEPS}] registry: what the install wrote")
-        menu, uninstall = w.read_keys(w.MENU_KEY, w.UNINSTALL_KEY)
-        if menu is None or uninstall is None:
-            raise RoadFailed("an entry is missing: menu entry " + ("found" if menu else "missing")
-                             + ", uninstall entry " + ("found" if uninstall else "missing"))
-        for line in (registry_lines("HKEY_CURRENT_USER", w.MENU_KEY[1], menu)
-                     + registry_lines("HKEY_LOCAL_MACHINE", w.UNINSTALL_KEY[1], uninstall)):
-            say(line)
-
-        step_name = "page"
-        address = menu.values.get(b"", (0, 0, b""))[2].rstrip(b"\0")
-        say(f"[3/{STEPS}] page: {address.decode('gbk')}")
-        page = w.read_res_url(address)
-        if page is None:
-            raise RoadFailed("the address does not resolve through the res: protocol")
-        page_file = work / "page-from-exe.htm"
-        page_file.write_bytes(page)
-        say(f"      the res: protocol gives {len(page)} bytes from the executable's resource")
-        browser = subprocess.run(["node", str(ROOT / "road" / "page.js"), str(page_file), str(args.out / "page.png")],
-                                 capture_output=True, text=True, timeout=120, check=False)
-        if browser.returncode != 0:
-            raise RoadFailed(f"the page did not run in chromium: {browser.stderr.strip()}")
-        shown = page_shown(browser)
-        say(f"      on {shown['sample']} it lists {len(shown['movies'])} movies: "
-            + ", ".join(movie["name"] for movie in shown["movies"]))
-        say(f"      clicked {shown['movies'][0]['name']}: the frame plays {shown['frameUrl']}")
-        if shown["frameUrl"] != shown["movies"][0]["href"]:
-            raise RoadFailed("the frame did not load the movie that was clicked")
-        movie = shown["movie"]
-        say(f"      Ruffle plays it: {movie['width']} x {movie['height']}, {movie['frames']} frames at "
-            f"{movie['frameRate']} fps, moving")
-        pictures["page.png"] = args.out / "page.png"
-
-        step_name = "uninstall"
-        command = uninstall.values.get(b"UninstallString", (0, 0, b""))[2].rstrip(b"\0")
-        say(f"[4/{STEPS}] uninstall: running {command.decode('gbk')} as the programs list does")
-        run = w.run_clipindex(command, answer("yes", "ok"), timeout=660,
-                              pictures=None if args.interactive else {2: picture_dir + "\\uninstall-done.ppm"})
-        for box in run.boxes:
-            say(f"      box {box.caption.decode('gbk')}: {box.text.decode('gbk')}")
-        if run.exit_code != 0 or [b.text for b in run.boxes] != [w.UNINSTALL_QUESTION.text, w.UNINSTALL_DONE.text]:
-            raise RoadFailed(f"the uninstall did not end with its completion message:\n{run.report}")
-        keep_picture(picture_dir + "\\uninstall-done.ppm", "uninstall-done.png")
-        menu, uninstall = w.read_keys(w.MENU_KEY, w.UNINSTALL_KEY)
-        if menu is not None or uninstall is not None:
-            raise RoadFailed("a key is still there after the uninstall")
-        say("      both keys are gone")
+        missing = missing_parts(args, helpers, session)
+        if missing:
+            print("road stopped at the check step: " + "; ".join(missing), file=sys.stderr)
+            return 1
+        started = time.monotonic()
+        work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
+        mark = run_mark.new("road")
+        # Every process the road starts carries its mark and writes its temp files into its folder.
+        os.environ.update(run_mark.marked_environment(mark), TMPDIR=str(work), CLIPINDEX_WINE_WORK=str(work),
+                          CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))
+        pictures = walk(args, work, helpers, session, progress)
+        failed = None
+    except Interrupted:
+        failed = None  # said below, once the stop is done
     except RoadFailed as failure:
-        print(f"road stopped at the {step_name} step: {failure}", file=sys.stderr)
-        return 1
+        failed = str(failure)
     except Exception as failure:  # a helper's output the road did not expect, a timeout, a missing file...
-        print(f"road stopped at the {step_name} step: {type(failure).__name__}: {failure}", file=sys.stderr)
-        return 1
+        failed = f"{type(failure).__name__}: {failure}"
     finally:
-        if (work / "session.json").exists():
-            try:
-                session.stop(work)
-            except Exception as failure:  # the road's own outcome stands; say what was left running
-                print(f"could not stop the Wine session: {failure}", file=sys.stderr)
-        if args.keep:
-            say(f"kept the Wine prefix: WINEPREFIX={work / 'prefix'}")
-        else:
-            shutil.rmtree(work, ignore_errors=True)
+        caught.append(0)
+        failures = stop(session, work, mark, args.keep) if work else []
+    if caught[0]:
+        ended = "could not end all it started: " + "; ".join(failures) if failures else "the Wine session is stopped"
+        print(f"road stopped at the {progress['step']} step by {STOP_SIGNALS[caught[0]]}; {ended}", file=sys.stderr)
+        return 128 + caught[0]
+    if args.keep:
+        say(f"kept the Wine prefix: WINEPREFIX={work / 'prefix'}")
+    for failure in failures:
+        print(f"could not end all the road started: {failure}", file=sys.stderr)
+    if failed:
+        print(f"road stopped at the {progress['step']} step: {failed}", file=sys.stderr)
+    if failed or failures:
+        return 1
 
     say(f"done in {time.monotonic() - started:.0f} s. Pictures:")
     for name, path in pictures.items():

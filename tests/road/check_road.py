@@ -81,9 +81,14 @@ def main():
     win64, win32, out = sys.argv[1], sys.argv[2], Path(sys.argv[3])
     for name in PICTURES:
         (out / name).unlink(missing_ok=True)
-    road = subprocess.run([sys.executable, str(ROOT / "road" / "road.py"), "--win64", win64, "--win32", win32,
-                           "--out", str(out)],
-                          capture_output=True, text=True, timeout=300, check=False)
+    with subprocess.Popen([sys.executable, str(ROOT / "road" / "road.py"), "--win64", win64, "--win32", win32,
+                           "--out", str(out)], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True) as road:
+        try:
+            said = road.communicate(timeout=240)
+        except subprocess.TimeoutExpired:  # SIGTERM, not a kill: the road then stops all it started
+            road.terminate()
+            said = road.communicate(timeout=60)
+    road = subprocess.CompletedProcess(road.args, road.returncode, *said)
     print(road.stdout + road.stderr)
     failures = []
     if road.returncode != 0:

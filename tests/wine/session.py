@@ -2,7 +2,7 @@
 """The Wine session that the tests of one CTest run share: an Xvfb display, a fresh Wine prefix made
 with `wineboot -i`, its wineserver kept running for the whole run, and a program that keeps Wine's
 desktop open. `start` makes it and writes what the tests need to know to session.json; `stop` ends the
-processes it started, by their process ids.
+processes it started: all carry the session's mark (scripts/run_mark.py).
 
 usage: session.py start|stop WORK_DIR HELPERS_DIR
 """
@@ -10,12 +10,14 @@ import json
 import os
 import select
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+import run_mark  # noqa: E402  pylint: disable=wrong-import-position
 
 WINE64 = Path("/usr/lib/wine/wine64")
 WINESERVER = Path("/usr/lib/wine/wineserver")
@@ -30,10 +32,10 @@ def missing_tools():
     return missing
 
 
-def wine_environment(prefix, display):
-    """Code page 936 through the locale, and no debug output."""
-    env = dict(os.environ)
-    env.update(WINEPREFIX=str(prefix), DISPLAY=display, LC_ALL="zh_CN.UTF-8", WINEDEBUG="-all")
+def wine_environment(state):
+    """The session's mark, code page 936 through the locale, and no debug output."""
+    env = run_mark.marked_environment(state["mark"])
+    env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"] or "", LC_ALL="zh_CN.UTF-8", WINEDEBUG="-all")
     return env
 
 
@@ -52,12 +54,12 @@ def read_line(stream, seconds):
     return written
 
 
-def start_xvfb(log):
+def start_xvfb(log, env):
     """Xvfb picks a free display itself and writes its number to the pipe (-displayfd)."""
     read_end, write_end = os.pipe()
     xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
                             stdin=subprocess.DEVNULL, stdout=log, stderr=log, pass_fds=[write_end],
-                            start_new_session=True)
+                            start_new_session=True, env=env)
     os.close(write_end)
     # Read to the end of the line: closing the pipe while Xvfb still writes to it makes Xvfb give up.
     written = read_line(read_end, 30)
@@ -78,17 +80,17 @@ def start(work, helpers, display=None):
     if state_file.exists():
         stop(work)  # a run that was cut short left its session behind
     prefix = work / "prefix"
-    end_prefix_processes(prefix)  # and anything else still running there
     shutil.rmtree(prefix, ignore_errors=True)
     prefix.mkdir(parents=True)
     log = open(work / "session.log", "w")
 
-    xvfb = None
-    if display is None:
-        xvfb, display = start_xvfb(log)
-    env = wine_environment(prefix, display)
-    state = {"display": display, "prefix": str(prefix), "xvfb": xvfb and identity(xvfb.pid)}
+    # Written before anything starts: a stop finds by the mark whatever starts from here.
+    state = {"display": display, "prefix": str(prefix), "mark": run_mark.new("wine")}
     state_file.write_text(json.dumps(state))
+    if display is None:
+        state["display"] = display = start_xvfb(log, wine_environment(state))[1]
+        state_file.write_text(json.dumps(state))
+    env = wine_environment(state)
     # The server first, alone: without -f it returns once it listens. A program started beside a server
     # that is still starting races it to make the prefix's server folder (Debian's Wine names it in a file
     # in the prefix, written by whichever comes first) and may lose: "chdir to /tmp/wine-…: No such file",
@@ -123,63 +125,6 @@ def start(work, helpers, display=None):
     return 0
 
 
-def identity(pid):
-    """A process as [pid, start time]: process numbers come round again within minutes on a busy machine
-    (pid_max is 32768 here), the pair does not."""
-    try:
-        # /proc/PID/stat: the start time is the 22nd field, the 20th after the command's closing parenthesis
-        return [pid, int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[19])]
-    except (OSError, IndexError, ValueError):
-        return None
-
-
-def is_running(process):
-    """True while the process named by identity() runs, as that same process (not a zombie)."""
-    try:
-        return identity(process[0]) == process and "\nState:\tZ" not in Path(f"/proc/{process[0]}/status").read_text()
-    except OSError:
-        return False
-
-
-def end_process(process, seconds=10):
-    if not process or not is_running(process):
-        return
-    os.kill(process[0], signal.SIGTERM)
-    deadline = time.monotonic() + seconds
-    while time.monotonic() < deadline and is_running(process):
-        time.sleep(0.05)  # polls for the end, bounded by the deadline
-    if is_running(process):
-        os.kill(process[0], signal.SIGKILL)
-
-
-def prefix_processes(prefix):
-    """The processes started with WINEPREFIX set to `prefix`: its server and every program in it."""
-    mark = b"\0WINEPREFIX=" + str(prefix).encode() + b"\0"
-    found = []
-    for entry in Path("/proc").iterdir():
-        try:
-            if entry.name.isdigit() and mark in b"\0" + (entry / "environ").read_bytes():
-                found.append(int(entry.name))
-        except OSError:  # gone meanwhile, or not ours to read
-            pass
-    return found
-
-
-def end_prefix_processes(prefix, seconds=20):
-    """Kills what still runs in `prefix` until nothing does: a program that was starting when its server
-    was ended starts a server of its own, which would go on serving a prefix that is removed."""
-    deadline = time.monotonic() + seconds
-    while (pids := prefix_processes(prefix)) and time.monotonic() < deadline:
-        for pid in pids:
-            try:
-                os.kill(pid, signal.SIGKILL)
-            except OSError:
-                pass
-        time.sleep(0.05)  # the kernel's time to reap them; the loop ends on the event, not on this
-    if pids:
-        raise RuntimeError(f"processes of the Wine prefix {prefix} did not end within {seconds} s: {pids}")
-
-
 def remove_server_folder(prefix):
     """The server leaves its lock file behind, in a folder named after the prefix's device and inode."""
     if not prefix.exists():
@@ -191,23 +136,27 @@ def remove_server_folder(prefix):
             folder.parent.rmdir()
 
 
-def stop(work):
+def stop(work, say=print):
     state_file = work / "session.json"
     if not state_file.exists():
-        print("no Wine session to stop")
+        say("no Wine session to stop")
         return 0
     state = json.loads(state_file.read_text())
-    env = wine_environment(state["prefix"], state["display"])
+    env = wine_environment(state)
     # -k ends the programs of this prefix (the desktop and the services wineboot started) and then the
-    # server itself; -w waits until the server has gone.
-    for option in ("-k", "-w"):
-        subprocess.run([str(WINESERVER), option], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=30, check=False)
-    end_prefix_processes(state["prefix"])
-    end_process(state["xvfb"])
-    remove_server_folder(Path(state["prefix"]))
+    # server itself; -w waits until the server has gone. The mark finds what is left. Each step runs even
+    # when one before it failed or timed out; session.json stays then, for the next start to try again.
+    try:
+        for option in ("-k", "-w"):
+            subprocess.run([str(WINESERVER), option], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=10, check=False)
+    finally:
+        try:
+            run_mark.end(state["mark"])
+        finally:
+            remove_server_folder(Path(state["prefix"]))
     state_file.unlink()
-    print(f"stopped the Wine session on display {state['display']}")
+    say(f"stopped the Wine session on display {state['display']}")
     return 0
 
 

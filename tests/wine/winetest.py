@@ -95,7 +95,7 @@ def wine(program, *arguments, timeout=60, display=True, cwd=None):
     hold a pipe open. With display=False the program has no display to show windows on; `cwd` (a
     folder on this machine) is its current folder."""
     state = session_state()
-    env = session.wine_environment(state["prefix"], state["display"])
+    env = session.wine_environment(state)
     if not display:
         del env["DISPLAY"]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:

@@ -170,7 +170,8 @@ std::string IconOnScreen(HWND iconControl)
 
 // The icon control is there in every box, holding no icon when the box has none. One that holds an
 // icon may not be painted yet when the box first shows, so it is looked at until it shows a picture.
-std::string BoxIcon(HWND box)
+// The run's deadline bounds the wait, as it does the others: a busy machine may paint late.
+std::string BoxIcon(HWND box, ULONGLONG deadline)
 {
     HWND control = GetDlgItem(box, IconControlId);
     DWORD_PTR handle = 0;
@@ -179,7 +180,7 @@ std::string BoxIcon(HWND box)
         return "none";
     }
     std::string icon = "blank";
-    for (int attempt = 0; attempt < 40 && icon == "blank"; ++attempt) {
+    while (icon == "blank" && GetTickCount64() < deadline) {
         icon = IconOnScreen(control);
         if (icon == "blank") {
             Sleep(50);
@@ -206,14 +207,14 @@ RECT TextRect(HWND box)
     return rect;
 }
 
-// A box is visible before its controls have drawn themselves: waits (up to 3 s) until its text has
+// A box is visible before its controls have drawn themselves: waits (up to the deadline) until its text has
 // drawn something and two looks at the whole box, 100 ms apart, see the same picture.
-void WaitUntilPainted(HWND box)
+void WaitUntilPainted(HWND box, ULONGLONG deadline)
 {
     RECT boxRect{};
     GetWindowRect(box, &boxRect);
     std::vector<std::uint32_t> previous;
-    for (int attempt = 0; attempt < 30; ++attempt) {
+    while (GetTickCount64() < deadline) {
         std::vector<std::uint32_t> current = CaptureScreen(boxRect);
         if (CountInk(CaptureScreen(TextRect(box))) > 0 && current == previous) {
             return;
@@ -240,7 +241,7 @@ HWND WaitForBox(DWORD processId, HANDLE process, const std::vector<HWND>& seen, 
     return nullptr;
 }
 
-BoxRecord ReadBox(HWND box)
+BoxRecord ReadBox(HWND box, ULONGLONG deadline)
 {
     BoxRecord record;
     char caption[1024] = {};
@@ -254,14 +255,14 @@ BoxRecord ReadBox(HWND box)
         record.buttons.push_back(ButtonName(GetDlgCtrlID(button)));
     }
     record.defaultButton = DefaultButton(buttons);
-    record.icon = BoxIcon(box);
+    record.icon = BoxIcon(box, deadline);
     record.owned = GetWindow(box, GW_OWNER) != nullptr;
     return record;
 }
 
-int SavePicture(HWND box, const std::string& path)
+int SavePicture(HWND box, const std::string& path, ULONGLONG deadline)
 {
-    WaitUntilPainted(box);
+    WaitUntilPainted(box, deadline);
     RECT rect{};
     GetWindowRect(box, &rect);
     const std::vector<std::uint32_t> pixels = CaptureScreen(rect);

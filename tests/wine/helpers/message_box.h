@@ -21,12 +21,13 @@ struct BoxRecord {
 // nullptr once `deadline` (a GetTickCount64 value) has passed or the process has ended.
 HWND WaitForBox(DWORD processId, HANDLE process, const std::vector<HWND>& seen, ULONGLONG deadline);
 
-BoxRecord ReadBox(HWND box);
+// The icon is looked at until it is painted or `deadline` (a GetTickCount64 value) has passed.
+BoxRecord ReadBox(HWND box, ULONGLONG deadline);
 
-// Saves what the screen shows of the box, once it is drawn, as a binary PPM picture (RGB, 8 bits a
+// Saves what the screen shows of the box, once it is drawn (or at `deadline`), as a binary PPM picture (RGB, 8 bits a
 // channel). Returns how many pixels the box's text has drawn on its background (0 for a text not
 // drawn), -1 when no picture could be saved.
-int SavePicture(HWND box, const std::string& path);
+int SavePicture(HWND box, const std::string& path, ULONGLONG deadline);
 
 // "yes", "no", "ok" click that button (BM_CLICK); "close" asks the box to close (WM_CLOSE), as the
 // title bar's close button or Alt+F4 would; "dismiss" clicks No, OK or Cancel, whichever the box has.

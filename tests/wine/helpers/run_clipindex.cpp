@@ -99,10 +99,11 @@ int main(int argc, char** argv)
         if (box == nullptr) {
             break;
         }
-        const BoxRecord record = ReadBox(box);
+        const BoxRecord record = ReadBox(box, deadline);
         const auto picture = pictures.find(seen.size() + 1);
         if (picture != pictures.end()) {
-            std::printf("picture text-pixels=%d box=%zu\n", SavePicture(box, picture->second), seen.size() + 1);
+            std::printf("picture text-pixels=%d box=%zu\n", SavePicture(box, picture->second, deadline),
+                        seen.size() + 1);
         }
         const std::string answer = seen.size() < answers.size() ? answers[seen.size()] : "dismiss";
         seen.push_back(box);
