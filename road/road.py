@@ -255,8 +255,8 @@ def main():
             print("road stopped at the check step: " + "; ".join(missing), file=sys.stderr)
             return 1
         started = time.monotonic()
+        mark = run_mark.new("road")  # before the folder: a stop that finds the folder needs the mark
         work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
-        mark = run_mark.new("road")
         # Every process the road starts carries its mark and writes its temp files into its folder.
         os.environ.update(run_mark.marked_environment(mark), TMPDIR=str(work), CLIPINDEX_WINE_WORK=str(work),
                           CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))

@@ -142,6 +142,10 @@ def stop(work, say=print):
         say("no Wine session to stop")
         return 0
     state = json.loads(state_file.read_text())
+    if "mark" not in state:  # left by a run from before sessions had a mark: nothing can be found by one
+        state_file.unlink()
+        say("removed a session.json without a mark")
+        return 0
     env = wine_environment(state)
     # -k ends the programs of this prefix (the desktop and the services wineboot started) and then the
     # server itself; -w waits until the server has gone. The mark finds what is left. Each step runs even
