@@ -12,7 +12,6 @@ import select
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
@@ -32,9 +31,15 @@ def missing_tools():
     return missing
 
 
+# Where Wine's server keeps its folder, /tmp/wine-XXXXXX: with TMPDIR set at all, Debian 13's wineserver
+# (Wine 10) aborts at start ("free(): invalid pointer"), so Wine never gets the run's TMPDIR.
+SERVER_TEMP = Path("/tmp")
+
+
 def wine_environment(state):
-    """The session's mark, code page 936 through the locale, and no debug output."""
+    """The session's mark, code page 936 through the locale, no debug output, and no TMPDIR."""
     env = run_mark.marked_environment(state["mark"])
+    env.pop("TMPDIR", None)
     env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"] or "", LC_ALL="zh_CN.UTF-8", WINEDEBUG="-all")
     return env
 
@@ -130,7 +135,7 @@ def remove_server_folder(prefix):
     if not prefix.exists():
         return
     info = prefix.stat()
-    for folder in Path(tempfile.gettempdir()).glob(f"wine-*/server-{info.st_dev:x}-{info.st_ino:x}"):
+    for folder in SERVER_TEMP.glob(f"wine-*/server-{info.st_dev:x}-{info.st_ino:x}"):
         shutil.rmtree(folder, ignore_errors=True)
         if not any(folder.parent.iterdir()):
             folder.parent.rmdir()
