@@ -174,8 +174,10 @@ def main():
         print(__doc__)
         return 2
     work, helpers = Path(sys.argv[2]), Path(sys.argv[3])
+    if sys.argv[1] == "stop":  # ./test asks on every exit, also where no session was ever made
+        return stop(work)
     work.mkdir(parents=True, exist_ok=True)
-    return start(work, helpers) if sys.argv[1] == "start" else stop(work)
+    return start(work, helpers)
 
 
 if __name__ == "__main__":
