@@ -6,15 +6,17 @@ import os
 import sys
 from pathlib import Path
 
-from winetest import (HELPERS, INSTALL_QUESTION, MENU_KEY, REGISTRY_ERROR, fresh_install_from, gbk, install_from,
-                      main, place_exe, prefix_file, read_keys, read_res_url, remove_installation, snapshot,
-                      write_installation)
+from winetest import (HELPERS, INSTALL_QUESTION, MENU_KEY, REGISTRY_ERROR, SHIPPED_EXE, fresh_install_from, gbk,
+                      install_from, main, place_exe, prefix_file, read_keys, read_res_url, remove_installation,
+                      snapshot, write_installation)
 
 PAGE = Path(os.environ.get("CLIPINDEX_PAGE", "clipindex.htm")).read_bytes()
 
 
 def addresses(checks):
     exe = gbk(place_exe("C:\\Tools"))
+    # the shipped 32-bit file where a 64-bit Windows keeps 32-bit programs
+    shipped = gbk(place_exe("C:\\Program Files (x86)\\Clip Index", SHIPPED_EXE))
     place_other_type()
     cases = [
         # address, resolves to the page
@@ -24,6 +26,7 @@ def addresses(checks):
         (b"res://" + exe + b"/clipinde", False),
         (b"res://C:\\Tools\\missing.exe/clipindex", False),
         (b"res://C:\\Tools\\page_other_type.exe/clipindex", False),  # the page stored as RCDATA
+        (b"res://" + shipped + b"/clipindex", True),  # a 64-bit browser reads the 32-bit file as a data file
     ]
     for address, resolves in cases:
         got = read_res_url(address)
@@ -66,6 +69,8 @@ def installed_from(folder, address):
 # as look-alikes (C:\Bale\clipindex.exe), a path that names no file; pinyin letters it does write.
 FOLDERS = {
     "blanks": ("C:\\Program Files\\Clip Index", "res://C:\\Program Files\\Clip Index\\clipindex.exe/clipindex"),
+    "program_files_x86": ("C:\\Program Files (x86)\\Clip Index",
+                          "res://C:\\Program Files (x86)\\Clip Index\\clipindex.exe/clipindex"),
     "chinese": ("C:\\剪辑 工具\\誠", "res://C:\\剪辑 工具\\誠\\clipindex.exe/clipindex"),
     "percent_and_hash": ("C:\\Tools\\100% #1 c%20d", "res://C:\\Tools\\100%25 %231 c%2520d\\clipindex.exe/clipindex"),
     "pinyin": ("C:\\José Müller", "res://C:\\José Müller\\clipindex.exe/clipindex"),

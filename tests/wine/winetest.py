@@ -3,7 +3,8 @@ reading the registry, the boxes the program should show, and a small test runner
 
 The tests find their session and programs through environment variables that CTest sets:
 CLIPINDEX_WINE_WORK (this suite's build folder, with session.json), CLIPINDEX_EXE (the x86-64
-clipindex.exe) and CLIPINDEX_WINE_HELPERS (the folder of the helper programs).
+clipindex.exe), CLIPINDEX_SHIPPED_EXE (the 32-bit one) and CLIPINDEX_WINE_HELPERS (the folder of the helper
+programs).
 """
 import json
 import os
@@ -21,6 +22,7 @@ import session
 
 WORK = Path(os.environ.get("CLIPINDEX_WINE_WORK", "."))
 EXE = Path(os.environ.get("CLIPINDEX_EXE", "clipindex.exe"))
+SHIPPED_EXE = Path(os.environ.get("CLIPINDEX_SHIPPED_EXE", "clipindex.exe"))
 HELPERS = Path(os.environ.get("CLIPINDEX_WINE_HELPERS", "."))
 SCREENSHOTS = WORK / "screenshots"
 
@@ -224,11 +226,12 @@ def installed_keys(url, command):
 # --- the program in the prefix ------------------------------------------------------------------------
 
 
-def place_exe(folder):
-    """Copies clipindex.exe into `folder` (a Windows path on drive C:) and returns its Windows path."""
+def place_exe(folder, exe=EXE):
+    """Copies clipindex.exe (the x86-64 build, or `exe`) into `folder` (a Windows path on drive C:) and returns
+    its Windows path."""
     target = prefix_file(folder)
     target.mkdir(parents=True, exist_ok=True)
-    shutil.copyfile(EXE, target / "clipindex.exe")
+    shutil.copyfile(exe, target / "clipindex.exe")
     return folder + "\\clipindex.exe"
 
 
