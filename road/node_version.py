@@ -3,7 +3,7 @@
 entry (">=18") says which Node.js major it needs. Run by scripts/setup, and by the road's check step
 before any Wine prefix is made.
 
-usage: node_version.py   (exit 1, with what to do, when the node found is too old)
+usage: node_version.py   (exit 1, with what to do, when the node found is too old or the entry cannot be read)
 """
 import json
 import re
@@ -18,8 +18,14 @@ def problem():
     """None when `node` runs the pinned playwright-core (or is not there: that is said elsewhere), else a
     sentence that says what is wrong and what to do."""
     lock = json.loads((ROOT / "package-lock.json").read_text())
-    playwright = lock["packages"]["node_modules/playwright-core"]
-    wanted = int(re.fullmatch(r">=\s*(\d+)[.\d]*", playwright["engines"]["node"]).group(1))
+    playwright = lock.get("packages", {}).get("node_modules/playwright-core", {})
+    engines = playwright.get("engines", {}).get("node")
+    floor = re.fullmatch(r">=\s*(\d+)[.\d]*", engines or "")
+    if not floor:  # another form (a range, "^20", none at all): the check would only guess
+        return (f"cannot tell which Node.js playwright-core {playwright.get('version', '(not in the lock)')} "
+                f"needs: its engines entry in package-lock.json is {repr(engines) if engines else 'missing'}, and this check reads only "
+                "the form \">=N\" (road/node_version.py)")
+    wanted = int(floor.group(1))
     try:
         said = subprocess.run(["node", "--version"], capture_output=True, text=True, timeout=30,
                               check=False).stdout.strip()

@@ -229,6 +229,15 @@ def stop(session, work, mark, keep):
                           (f"removing {work}", lambda: keep or shutil.rmtree(work))])
 
 
+def end_by(number):
+    """Ends this process by the signal, as its default action would have: a caller then sees a death by
+    Ctrl-C, not an exit code, and a shell's loop around ./run stops too."""
+    sys.stdout.flush()
+    sys.stderr.flush()
+    signal.signal(number, signal.SIG_DFL)
+    os.kill(os.getpid(), number)
+
+
 def main():
     # The first of these signals stops the road where it is, and the stop then ends all it started; a
     # signal that comes during the stop is noted, never let cut it short.
@@ -272,9 +281,13 @@ def main():
         caught.append(0)
         failures = stop(session, work, mark, args.keep) if work else []
     if caught[0]:
-        ended = "could not end all it started: " + "; ".join(failures) if failures else "the Wine session is stopped"
+        if failures:
+            ended = "could not end all it started: " + "; ".join(failures)
+        else:
+            ended = "the Wine session is stopped" if work else "it had started nothing yet"
         print(f"road stopped at the {progress['step']} step by {STOP_SIGNALS[caught[0]]}; {ended}", file=sys.stderr)
-        return 128 + caught[0]
+        end_by(caught[0])
+        return 128 + caught[0]  # not reached: the signal has ended the process
     if args.keep:
         say(f"kept the Wine prefix: WINEPREFIX={work / 'prefix'}")
     for failure in failures:

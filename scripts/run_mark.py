@@ -43,7 +43,7 @@ def processes(mark):
     """The processes whose environment carries `mark`, and their descendants: a program may write over
     the environment that /proc shows (chromium's zygote puts its title there). Zombies are left out, and
     so are this process and its ancestors."""
-    parents, marked = {}, set()
+    parents, started, marked = {}, {}, set()
     word = mark.encode()
     for entry in Path("/proc").iterdir():
         try:
@@ -51,7 +51,9 @@ def processes(mark):
             if fields[0] in "ZX":
                 continue
             pid = int(entry.name)
-            parents[pid] = int(fields[1])
+            # the start time from this same read: read again later, it may be that of a process that has
+            # taken the number since
+            parents[pid], started[pid] = int(fields[1]), int(fields[19])
             for item in (entry / "environ").read_bytes().split(b"\0"):
                 if item.startswith(VARIABLE.encode() + b"=") and word in item.split(b"=", 1)[1].split():
                     marked.add(pid)
@@ -66,7 +68,7 @@ def processes(mark):
         more = {pid for pid, parent in parents.items() if parent in found} - found
         found |= more
         grown = bool(more)
-    return sorted(filter(None, (identity(pid) for pid in found - spared)))
+    return sorted((pid, started[pid]) for pid in found - spared)
 
 
 def send(process, number):

@@ -5,6 +5,7 @@ size; and that the ways it can stop early say so in a line, without a Python tra
 usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -40,7 +41,8 @@ def early_stops(win64, win32):
     A None in the changes removes that variable; the words are looked for with blanks and line ends taken as one."""
     empty_build = tempfile.mkdtemp(prefix="clipindex-no-build-")
     old_node = Path(empty_build, "node")  # what Debian 11's node says of itself
-    old_node.write_text("#!/bin/sh\necho v12.22.12\n")
+    # and, where the case asks, stops the road with a signal while its check step asks it
+    old_node.write_text('#!/bin/sh\n[ -z "$STOP_ROAD" ] || kill -"$STOP_ROAD" $PPID\necho v12.22.12\n')
     old_node.chmod(0o755)
     road = [sys.executable, str(ROOT / "road" / "road.py"), "--win32", win32, "--out", empty_build]
     cases = [
@@ -57,6 +59,10 @@ def early_stops(win64, win32):
         ("a node older than playwright-core needs", road + ["--win64", win64],
          {"PATH": empty_build + os.pathsep + os.environ["PATH"]}, 1,
          "road stopped at the check step: Node.js v12.22.12 is too old"),
+        # ended by the signal itself (a negative code here), so that a caller's loop stops too
+        ("SIGTERM at the check step", road + ["--win64", win64],
+         {"PATH": empty_build + os.pathsep + os.environ["PATH"], "STOP_ROAD": "TERM"}, -signal.SIGTERM,
+         "road stopped at the check step by SIGTERM; it had started nothing yet"),
     ]
     failures = []
     for what, command, changes, code, words in cases:
