@@ -160,7 +160,7 @@ def registry(*operations):
             arguments += [gbk(name).hex() or "-", str(value_type), data.hex() or "-"]
     code, report, errors = wine(HELPERS / "registry_tool.exe", *arguments)
     if code != 0:
-        raise AssertionError(f"registry_tool {' '.join(arguments)} failed:\n{report}{errors}")
+        raise AssertionError(f"registry_tool {' '.join(arguments)} failed with exit code {code}:\n{report}{errors}")
     return report
 
 
