@@ -22,9 +22,10 @@ def problem():
     engines = playwright.get("engines", {}).get("node")
     floor = re.fullmatch(r">=\s*(\d+)[.\d]*", engines or "")
     if not floor:  # another form (a range, "^20", none at all): the check would only guess
+        entry = repr(engines) if engines else "missing"
         return (f"cannot tell which Node.js playwright-core {playwright.get('version', '(not in the lock)')} "
-                f"needs: its engines entry in package-lock.json is {repr(engines) if engines else 'missing'}, and this check reads only "
-                "the form \">=N\" (road/node_version.py)")
+                f"needs: its engines entry in package-lock.json is {entry}, and this check reads only the form "
+                "\">=N\" (road/node_version.py)")
     wanted = int(floor.group(1))
     try:
         said = subprocess.run(["node", "--version"], capture_output=True, text=True, timeout=30,

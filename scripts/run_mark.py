@@ -30,11 +30,19 @@ def marked_environment(mark, env=None):
     return env
 
 
+# Fields of /proc/PID/stat after the command name (which may hold blanks and parentheses of its own)
+STATE, PARENT, START_TIME = 0, 1, 19
+
+
+def stat_fields(pid):
+    return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+
+
 def identity(pid):
     """A process as (pid, start time): process numbers come round again within minutes on a busy machine
     (pid_max is 32768 here), the pair does not."""
     try:
-        return pid, int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[19])
+        return pid, int(stat_fields(pid)[START_TIME])
     except (OSError, IndexError, ValueError):
         return None
 
@@ -47,13 +55,13 @@ def processes(mark):
     word = mark.encode()
     for entry in Path("/proc").iterdir():
         try:
-            fields = (entry / "stat").read_text().rsplit(")", 1)[1].split()
-            if fields[0] in "ZX":
-                continue
             pid = int(entry.name)
+            fields = stat_fields(pid)
+            if fields[STATE] in "ZX":
+                continue
             # the start time from this same read: read again later, it may be that of a process that has
             # taken the number since
-            parents[pid], started[pid] = int(fields[1]), int(fields[19])
+            parents[pid], started[pid] = int(fields[PARENT]), int(fields[START_TIME])
             for item in (entry / "environ").read_bytes().split(b"\0"):
                 if item.startswith(VARIABLE.encode() + b"=") and word in item.split(b"=", 1)[1].split():
                     marked.add(pid)
