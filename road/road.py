@@ -239,13 +239,13 @@ def end_by(number):
 
 
 def main():
-    # The first of these signals stops the road where it is, and the stop then ends all it started; a
-    # signal that comes during the stop is noted, never let cut it short.
-    caught = []
+    # The first of these signals stops the road where it is, and the stop then ends all it started; one
+    # that comes during the stop is noted, never let cut it short, and the road ends by the first.
+    caught, stopping = [], []
 
     def interrupt(number, _frame):
         caught.append(number)
-        if len(caught) == 1:
+        if len(caught) == 1 and not stopping:
             raise Interrupted()
 
     for number in STOP_SIGNALS:
@@ -278,9 +278,9 @@ def main():
     except Exception as failure:  # a helper's output the road did not expect, a timeout, a missing file...
         failed = f"{type(failure).__name__}: {failure}"
     finally:
-        caught.append(0)
+        stopping.append(True)
         failures = stop(session, work, mark, args.keep) if work else []
-    if caught[0]:
+    if caught:
         if failures:
             ended = "could not end all it started: " + "; ".join(failures)
         else:
