@@ -25,8 +25,6 @@ from pathlib import Path
 import node_version
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "scripts"))
-import run_mark  # noqa: E402  pylint: disable=wrong-import-position
 
 STEPS = 4
 CHROMIUM = "/usr/bin/chromium"
@@ -61,7 +59,8 @@ def arguments():
                                      formatter_class=HelpFormatter)
     parser.add_argument("--interactive", action="store_true",
                         help="show the boxes on your own display ($DISPLAY) and leave the answers to you")
-    parser.add_argument("--keep", action="store_true", help="keep the Wine prefix afterwards, to look around in it")
+    parser.add_argument("--keep", action="store_true",
+                        help="keep the Wine prefix afterwards, to look around in it (in the pictures' folder)")
     parser.add_argument("--out", type=Path, default=ROOT / "build" / "road", metavar="DIR",
                         help="folder for the pictures (default: %(default)s)")
     # where the builds are, for a test that walks the road: the 64-bit build with the Wine helpers
@@ -221,12 +220,17 @@ def walk(args, work, helpers, session, progress):
     return pictures
 
 
-def stop(session, work, mark, keep):
-    """Ends all that the road started and removes its folder, each step even when one before it failed;
-    returns what failed."""
-    return run_mark.each([("stopping the Wine session", lambda: session.stop(work, say=lambda _: None)),
-                          ("ending the road's other processes", lambda: run_mark.end(mark)),
-                          (f"removing {work}", lambda: keep or shutil.rmtree(work))])
+def stop(session, work, keep):
+    """Stops the road's Wine session and removes its folder, each step even when the one before it failed;
+    returns what failed. (./run's namespaces end whatever is left of the road, however it ends.)"""
+    failures = []
+    for what, step in (("stopping the Wine session", lambda: session.stop(work, say=lambda _: None)),
+                       (f"removing {work}", lambda: keep or shutil.rmtree(work))):
+        try:
+            step()
+        except Exception as failure:  # said at the end; the next step runs all the same
+            failures.append(f"{what}: {type(failure).__name__}: {failure}")
+    return failures
 
 
 def end_by(number):
@@ -264,11 +268,16 @@ def main():
             print("road stopped at the check step: " + "; ".join(missing), file=sys.stderr)
             return 1
         started = time.monotonic()
-        mark = run_mark.new("road")  # before the folder: a stop that finds the folder needs the mark
-        work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
-        # Every process the road starts carries its mark and writes its temp files into its folder.
-        os.environ.update(run_mark.marked_environment(mark), TMPDIR=str(work), CLIPINDEX_WINE_WORK=str(work),
-                          CLIPINDEX_EXE=str(exe64), CLIPINDEX_WINE_HELPERS=str(helpers))
+        # A kept prefix outlives the run, so it is not put in the run's temp folder, which goes with it.
+        if args.keep:
+            work = args.out / "wine"
+            shutil.rmtree(work, ignore_errors=True)
+            work.mkdir(parents=True)
+        else:
+            work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
+        # Every process the road starts writes its temp files into its folder.
+        os.environ.update(TMPDIR=str(work), CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64),
+                          CLIPINDEX_WINE_HELPERS=str(helpers))
         pictures = walk(args, work, helpers, session, progress)
         failed = None
     except Interrupted:
@@ -279,7 +288,7 @@ def main():
         failed = f"{type(failure).__name__}: {failure}"
     finally:
         stopping.append(True)
-        failures = stop(session, work, mark, args.keep) if work else []
+        failures = stop(session, work, args.keep) if work else []
     if caught:
         if failures:
             ended = "could not end all it started: " + "; ".join(failures)

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The Wine session that the tests of one CTest run share: an Xvfb display, a fresh Wine prefix made
 with `wineboot -i`, its wineserver kept running for the whole run, and a program that keeps Wine's
-desktop open. `start` makes it and writes what the tests need to know to session.json; `stop` ends the
-processes it started: all carry the session's mark (scripts/run_mark.py).
+desktop open. `start` makes it and writes what the tests need to know to session.json; `stop` ends what it
+started: the prefix's Wine processes, the server's folder and the Xvfb. (Under ./test and ./run, the run's
+namespaces end whatever is left, however the run ends.)
 
 usage: session.py start|stop WORK_DIR HELPERS_DIR
 """
@@ -10,13 +11,11 @@ import json
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import time
 from pathlib import Path
-
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
-import run_mark  # noqa: E402  pylint: disable=wrong-import-position
 
 WINE64 = Path("/usr/lib/wine/wine64")
 WINESERVER = Path("/usr/lib/wine/wineserver")
@@ -37,8 +36,8 @@ SERVER_TEMP = Path("/tmp")
 
 
 def wine_environment(state):
-    """The session's mark, code page 936 through the locale, no debug output, and no TMPDIR."""
-    env = run_mark.marked_environment(state["mark"])
+    """Code page 936 through the locale, no debug output, and no TMPDIR."""
+    env = dict(os.environ)
     env.pop("TMPDIR", None)
     env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"] or "", LC_ALL="zh_CN.UTF-8", WINEDEBUG="-all")
     return env
@@ -76,6 +75,28 @@ def start_xvfb(log, env):
     return xvfb, ":" + number
 
 
+def start_time(pid):
+    """Field 22 of /proc/PID/stat, counted after the command name (which may hold blanks): with the number,
+    it names one process, not a later one that took its number."""
+    try:
+        return int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[19])
+    except (OSError, IndexError, ValueError):
+        return None
+
+
+def end_xvfb(pid, started):
+    """SIGTERM, so that Xvfb removes its socket and lock, to the Xvfb that the session started, if it runs."""
+    try:
+        handle = os.pidfd_open(pid)
+    except OSError:  # gone
+        return
+    try:
+        if start_time(pid) == started:
+            signal.pidfd_send_signal(handle, signal.SIGTERM)
+    finally:
+        os.close(handle)
+
+
 def start(work, helpers, display=None):
     """Makes the session; on `display` when given (a person's own screen), else on an Xvfb of its own."""
     if missing_tools():
@@ -89,11 +110,13 @@ def start(work, helpers, display=None):
     prefix.mkdir(parents=True)
     log = open(work / "session.log", "w")
 
-    # Written before anything starts: a stop finds by the mark whatever starts from here.
-    state = {"display": display, "prefix": str(prefix), "mark": run_mark.new("wine")}
+    # Written before anything starts: a stop then finds the prefix whose processes to end.
+    state = {"display": display, "prefix": str(prefix)}
     state_file.write_text(json.dumps(state))
     if display is None:
-        state["display"] = display = start_xvfb(log, wine_environment(state))[1]
+        xvfb, state["display"] = start_xvfb(log, wine_environment(state))
+        display = state["display"]
+        state["xvfb"] = [xvfb.pid, start_time(xvfb.pid)]
         state_file.write_text(json.dumps(state))
     env = wine_environment(state)
     # The server first, alone: without -f it returns once it listens. A program started beside a server
@@ -147,23 +170,20 @@ def stop(work, say=print):
         say("no Wine session to stop")
         return 0
     state = json.loads(state_file.read_text())
-    if "mark" not in state:  # left by a run from before sessions had a mark: nothing can be found by one
-        state_file.unlink()
-        say("removed a session.json without a mark")
-        return 0
     env = wine_environment(state)
     # -k ends the programs of this prefix (the desktop and the services wineboot started) and then the
-    # server itself; -w waits until the server has gone. The mark finds what is left. Each step runs even
-    # when one before it failed or timed out; session.json stays then, for the next start to try again.
+    # server itself; -w waits until the server has gone. Each step runs even when one before it failed or
+    # timed out; session.json stays then, for the next start to try again.
     try:
         for option in ("-k", "-w"):
             subprocess.run([str(WINESERVER), option], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, timeout=10, check=False)
     finally:
         try:
-            run_mark.end(state["mark"])
-        finally:
             remove_server_folder(Path(state["prefix"]))
+        finally:
+            if "xvfb" in state:
+                end_xvfb(*state["xvfb"])
     state_file.unlink()
     say(f"stopped the Wine session on display {state['display']}")
     return 0
@@ -174,7 +194,7 @@ def main():
         print(__doc__)
         return 2
     work, helpers = Path(sys.argv[2]), Path(sys.argv[3])
-    if sys.argv[1] == "stop":  # ./test asks on every exit, also where no session was ever made
+    if sys.argv[1] == "stop":
         return stop(work)
     work.mkdir(parents=True, exist_ok=True)
     return start(work, helpers)
