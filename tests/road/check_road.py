@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Walks the road (road/road.py) as ./run does after its builds, and checks what a newcomer is promised:
 exit code 0, a line for each of the four steps, and the three pictures as real PNG files of a sensible
-size; and that the ways it can stop early say so in a line, without a Python traceback.
+size; that the ways it can stop early say so in a line, without a Python traceback; and that a SIGKILL
+of ./run itself leaves nothing of the run.
 usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
 import os
 import shutil
@@ -14,6 +15,8 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
+sys.path.insert(0, str(ROOT / "tests" / "wine"))
+import session  # noqa: E402  pylint: disable=wrong-import-position
 # picture: the smallest and largest width and height it may have. A box's size comes from the program's
 # text; the page's picture is as large as the window the road chose, so only its being a PNG is checked.
 PICTURES = {
@@ -25,6 +28,8 @@ PICTURES = {
 
 # what a stop before the road takes at most, on a busy machine: no setup, no build, no Wine
 EARLY_STOP_SECONDS = 10
+# what a road leaves in /tmp where nothing ends it: its folder, Wine's server folder, the X lock and socket
+ROAD_TEMP = ("clipindex-road-*", "wine-*", ".X*-lock", ".X11-unix/X*")
 
 
 def png_size(path):
@@ -83,6 +88,38 @@ def early_stops(win64, win32):
     return failures
 
 
+def namespaces():
+    """The PID namespaces that have processes, and the processes in each."""
+    found = {}
+    for entry in Path("/proc").glob("[0-9]*"):
+        try:
+            found.setdefault(os.readlink(entry / "ns" / "pid"), []).append(entry.name)
+        except OSError:  # gone meanwhile
+            pass
+    return found
+
+
+def killed_run(build, out):
+    """SIGKILL of ./run itself, which no trap takes, once its road has Wine up: within 10 s nothing of the
+    run is left, neither a process in a namespace made since it started nor anything in /tmp."""
+    before, temp_before = namespaces(), {path for pattern in ROAD_TEMP for path in Path("/tmp").glob(pattern)}
+    run = subprocess.Popen([str(ROOT / "run"), "--out", out], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           env={**os.environ, "CLIPINDEX_BUILD": build})
+    said, deadline = b"", time.monotonic() + 120
+    while b"[1/4]" not in said and (line := session.read_line(run.stdout, deadline - time.monotonic())):
+        said += line
+    run.kill()
+    run.wait()
+    if b"[1/4]" not in said:
+        return [f"./run did not reach its install step within 120 s:\n{said.decode(errors='replace')}"]
+    deadline = time.monotonic() + 10
+    while (left := {ns: pids for ns, pids in namespaces().items() if ns not in before}) and time.monotonic() < deadline:
+        time.sleep(0.1)  # polls for the event: the run's namespace gone
+    temp = {path for pattern in ROAD_TEMP for path in Path("/tmp").glob(pattern)} - temp_before
+    return ([f"SIGKILL of ./run: processes left after 10 s: {left}"] if left else []) + \
+        ([f"SIGKILL of ./run: left in /tmp: {sorted(map(str, temp))}"] if temp else [])
+
+
 def main():
     win64, win32, out = sys.argv[1], sys.argv[2], Path(sys.argv[3])
     for name in PICTURES:
@@ -113,6 +150,7 @@ def main():
         elif str(out / name) not in road.stdout:
             failures.append(f"{name}: the road did not say where it is")
     failures += early_stops(win64, win32)
+    failures += killed_run(str(Path(win64).parent), str(out / "killed-run"))
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
