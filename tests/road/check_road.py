@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """Walks the road (road/road.py) as ./run does after its builds, and checks what a newcomer is promised:
 exit code 0, a line for each of the four steps, and the three pictures as real PNG files of a sensible
-size; that the ways it can stop early say so in a line, without a Python traceback; and that a SIGKILL
-of ./run itself leaves nothing of the run.
+size; and that the ways it can stop early say so in a line, without a Python traceback.
 usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
+import contextlib
 import os
 import shutil
 import signal
@@ -28,7 +28,6 @@ PICTURES = {
 
 # what a stop before the road takes at most, on a busy machine: no setup, no build, no Wine
 EARLY_STOP_SECONDS = 10
-# what a road leaves in /tmp where nothing ends it: its folder, Wine's server folder, the X lock and socket
 ROAD_TEMP = ("clipindex-road-*", "wine-*", ".X*-lock", ".X11-unix/X*")
 
 
@@ -88,36 +87,33 @@ def early_stops(win64, win32):
     return failures
 
 
-def namespaces():
-    """The PID namespaces that have processes, and the processes in each."""
+def left_of_a_run(namespaces_before, temp_before=frozenset()):
+    """The processes of each PID namespace not in `namespaces_before`; what of a road's temp files is new in /tmp."""
     found = {}
     for entry in Path("/proc").glob("[0-9]*"):
-        try:
+        with contextlib.suppress(OSError):  # gone meanwhile
             found.setdefault(os.readlink(entry / "ns" / "pid"), []).append(entry.name)
-        except OSError:  # gone meanwhile
-            pass
-    return found
+    temp = {str(path) for pattern in ROAD_TEMP for path in Path("/tmp").glob(pattern)}
+    return {ns: pids for ns, pids in found.items() if ns not in namespaces_before}, sorted(temp - temp_before)
 
 
 def killed_run(build, out):
-    """SIGKILL of ./run itself, which no trap takes, once its road has Wine up: within 10 s nothing of the
-    run is left, neither a process in a namespace made since it started nor anything in /tmp."""
-    before, temp_before = namespaces(), {path for pattern in ROAD_TEMP for path in Path("/tmp").glob(pattern)}
-    run = subprocess.Popen([str(ROOT / "run"), "--out", out], stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           env={**os.environ, "CLIPINDEX_BUILD": build})
-    said, deadline = b"", time.monotonic() + 120
-    while b"[1/4]" not in said and (line := session.read_line(run.stdout, deadline - time.monotonic())):
-        said += line
-    run.kill()
-    run.wait()
-    if b"[1/4]" not in said:
-        return [f"./run did not reach its install step within 120 s:\n{said.decode(errors='replace')}"]
+    """SIGKILL of ./run, which no trap takes, as its road waits for an answer: within 10 s nothing is left."""
+    xvfb, display = session.start_xvfb(subprocess.DEVNULL, os.environ)
+    namespaces, temp = left_of_a_run(())
+    with subprocess.Popen([str(ROOT / "run"), "--interactive", "--out", out],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          env={**os.environ, "CLIPINDEX_BUILD": build, "DISPLAY": display}) as run:
+        said, deadline = b"", time.monotonic() + 120
+        while b"[1/4]" not in said and (line := session.read_line(run.stdout, deadline - time.monotonic())):
+            said += line
+        run.kill()
+    reached = [] if b"[1/4]" in said else [f"./run did not reach its install step in 120 s: {said!r}"]
     deadline = time.monotonic() + 10
-    while (left := {ns: pids for ns, pids in namespaces().items() if ns not in before}) and time.monotonic() < deadline:
+    while any(left := left_of_a_run(namespaces, set(temp))) and time.monotonic() < deadline:
         time.sleep(0.1)  # polls for the event: the run's namespace gone
-    temp = {path for pattern in ROAD_TEMP for path in Path("/tmp").glob(pattern)} - temp_before
-    return ([f"SIGKILL of ./run: processes left after 10 s: {left}"] if left else []) + \
-        ([f"SIGKILL of ./run: left in /tmp: {sorted(map(str, temp))}"] if temp else [])
+    xvfb.terminate()
+    return reached + ([f"SIGKILL of ./run: left after 10 s (processes, in /tmp): {left}"] if any(left) else [])
 
 
 def main():
