@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The road a user walks with clipindex, walked here under Wine and Chromium:
 
-  1. install: clipindex.exe starts without arguments and the install question is answered Yes
+  1. install: clipindex.exe starts without arguments and the install question is answered Yes; the
+     shipped 32-bit file where this machine runs 32-bit code, else the 64-bit build of the same sources
   2. registry: the two entries the install wrote, as a user would read them
   3. page: the page that the menu entry names, read through its res: address from the executable,
      runs in the browser on a page that embeds Flash movies; the first movie is clicked and plays
@@ -23,6 +24,7 @@ import time
 from pathlib import Path
 
 import node_version
+import wow64
 
 ROOT = Path(__file__).resolve().parent.parent
 
@@ -115,6 +117,10 @@ def missing_parts(args, helpers, session):
     """What the road needs besides Wine's prefix, each missing part with how to get it: found in a
     moment, before a prefix takes its seconds to make."""
     missing = []
+    try:
+        wow64.decision()  # once for the road, before its prefix: which clipindex.exe it runs
+    except wow64.CannotTell as failure:
+        return [f"cannot tell whether this machine runs 32-bit code: {failure}"]
     built = [args.win64 / "clipindex.exe", args.win32 / "clipindex.exe"]
     built += [helpers / name for name in HELPER_PROGRAMS]
     absent = [str(path) for path in built if not path.is_file()]
@@ -140,6 +146,8 @@ def walk(args, work, helpers, session, progress):
 
     pictures = {}
     args.out.mkdir(parents=True, exist_ok=True)
+    if not w.SHIPPED_RUNS:
+        say(f"{w.WHY}; the keys shown are where a 64-bit program writes them")
     progress["step"] = "Wine"
     say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
         + ("" if args.interactive else ", on a virtual display"))
@@ -155,7 +163,8 @@ def walk(args, work, helpers, session, progress):
             pictures[name] = png
 
     progress["step"] = "install"
-    exe = w.place_exe("C:\\Program Files\\Clip Index")
+    # where a 64-bit Windows keeps 32-bit programs, and 64-bit ones
+    exe = w.place_exe("C:\\Program Files (x86)\\Clip Index" if w.SHIPPED_RUNS else "C:\\Program Files\\Clip Index")
     say(f"[1/{STEPS}] install: starting {exe} with no arguments"
         + (" (answer the boxes on your display)" if args.interactive else ""))
     run = w.run_clipindex(b"clipindex.exe", answer("yes", "ok"), application=w.gbk(exe), timeout=660,
@@ -178,6 +187,9 @@ def walk(args, work, helpers, session, progress):
     for line in (registry_lines("HKEY_CURRENT_USER", w.MENU_KEY[1], menu)
                  + registry_lines("HKEY_LOCAL_MACHINE", w.UNINSTALL_KEY[1], uninstall)):
         say(line)
+    if w.SHIPPED_RUNS:
+        say("      (WOW6432Node: a 64-bit Windows keeps there what a 32-bit program writes under HKEY_LOCAL_MACHINE"
+            "\\Software; HKEY_CURRENT_USER\\Software is one for both)")
 
     progress["step"] = "page"
     address = menu.values.get(b"", (0, 0, b""))[2].rstrip(b"\0")
@@ -277,6 +289,7 @@ def main():
             work = Path(tempfile.mkdtemp(prefix="clipindex-road-"))
         # Every process the road starts writes its temp files into its folder.
         os.environ.update(TMPDIR=str(work), CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64),
+                          CLIPINDEX_SHIPPED_EXE=str(args.win32 / "clipindex.exe"),
                           CLIPINDEX_WINE_HELPERS=str(helpers))
         pictures = walk(args, work, helpers, session, progress)
         failed = None

@@ -17,6 +17,9 @@ import sys
 import time
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "road"))
+import wow64  # noqa: E402  pylint: disable=wrong-import-position
+
 WINE64 = Path("/usr/lib/wine/wine64")
 WINESERVER = Path("/usr/lib/wine/wineserver")
 SKIP = 77
@@ -27,6 +30,8 @@ def missing_tools():
     missing = [str(tool) for tool in (WINE64, WINESERVER) if not tool.exists()]
     if shutil.which("Xvfb") is None:
         missing.append("Xvfb")
+    if wow64.decision()[0] and not wow64.ready(wow64.folder()):
+        missing.append(f"the WoW64 folder {wow64.folder()}")
     return missing
 
 
@@ -36,9 +41,12 @@ SERVER_TEMP = Path("/tmp")
 
 
 def wine_environment(state):
-    """Code page 936 through the locale, no debug output, and no TMPDIR."""
+    """Code page 936 through the locale, no debug output, no TMPDIR, and where the shipped 32-bit file runs,
+    the 32-bit Windows DLLs of WoW64 mode."""
     env = dict(os.environ)
     env.pop("TMPDIR", None)
+    if state.get("wow64"):
+        env["WINEDLLPATH"] = state["wow64"]
     env.update(WINEPREFIX=state["prefix"], DISPLAY=state["display"] or "", LC_ALL="zh_CN.UTF-8", WINEDEBUG="-all")
     return env
 
@@ -97,6 +105,12 @@ def end_xvfb(pid, started):
         os.close(handle)
 
 
+def wine_version():
+    """As Wine says it, "wine-8.0 (Debian 8.0~repack-4)"."""
+    return subprocess.run([str(WINE64), "--version"], capture_output=True, text=True, timeout=60,
+                          check=False).stdout.strip()
+
+
 def start(work, helpers, display=None):
     """Makes the session; on `display` when given (a person's own screen), else on an Xvfb of its own."""
     if missing_tools():
@@ -111,7 +125,8 @@ def start(work, helpers, display=None):
     log = open(work / "session.log", "w")
 
     # Written before anything starts: a stop then finds the prefix whose processes to end.
-    state = {"display": display, "prefix": str(prefix)}
+    state = {"display": display, "prefix": str(prefix), "wine": wine_version(),
+             "wow64": str(wow64.folder()) if wow64.decision()[0] else None}
     state_file.write_text(json.dumps(state))
     if display is None:
         xvfb, state["display"] = start_xvfb(log, wine_environment(state))

@@ -3,7 +3,8 @@
 picture of the install question."""
 import sys
 
-from winetest import (INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT, REG_DWORD, SCREENSHOTS, UNINSTALL_KEY,
+from winetest import (BUILD_64_EXE, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT, REG_DWORD, REGISTRY_ERROR,
+                      SCREENSHOTS, UNINSTALL_DONE, UNINSTALL_KEY, UNINSTALL_KEY_OF_THE_OTHER_VIEW, UNINSTALL_QUESTION,
                       Key, gbk, install_from, installed_keys, main, place_exe, ppm_to_png, prefix_file, read_keys,
                       registry, remove_installation, run_clipindex, text_value, write_installation)
 
@@ -16,11 +17,13 @@ def answered_yes(checks):
     run = install_from(PROGRAM_FILES, ["yes", "ok"])
     checks.run(run, [INSTALL_QUESTION, INSTALL_DONE], "install answered Yes")
 
-    menu_parent, menu, uninstall = read_keys(MENU_PARENT, MENU_KEY, UNINSTALL_KEY)
+    menu_parent, menu, uninstall, other = read_keys(MENU_PARENT, MENU_KEY, UNINSTALL_KEY,
+                                                    UNINSTALL_KEY_OF_THE_OTHER_VIEW)
     want_menu, want_uninstall = installed_keys("res://C:\\Program Files\\Clip Index\\clipindex.exe/clipindex",
                                                '"C:\\Program Files\\Clip Index\\clipindex.exe" /Uninstall')
     checks.key(menu, want_menu, "menu entry key")
     checks.key(uninstall, want_uninstall, "uninstall entry key")
+    checks.key(other, None, f"uninstall entry key in the other registry view, {UNINSTALL_KEY_OF_THE_OTHER_VIEW[1]}")
     checks.key(menu_parent, Key(subkeys=[gbk("列出所有 Flash")]), "MenuExt, made by the install")
     if menu and uninstall:
         # sizes count the terminating NUL: 57 bytes of address + 1, 31 bytes of display name + 1
@@ -58,6 +61,19 @@ def again_keeps_other_values(checks):
     remove_installation()
 
 
+def icons_of_the_64_bit_build(checks):
+    """The boxes' icons, on the 64-bit build: every Wine draws them there, and Wine 8 none in a 32-bit
+    program's box."""
+    remove_installation()
+    registry(("delete-tree", UNINSTALL_KEY_OF_THE_OTHER_VIEW))
+    exe = gbk(place_exe("C:\\Tools\\64-bit", BUILD_64_EXE))
+    for command_line, boxes in ((b"clipindex.exe", [INSTALL_QUESTION, INSTALL_DONE]),
+                                (b"clipindex.exe /Uninstall", [UNINSTALL_QUESTION, UNINSTALL_DONE]),
+                                (b"clipindex.exe /Uninstall", [UNINSTALL_QUESTION, REGISTRY_ERROR])):
+        run = run_clipindex(command_line, ["yes", "ok"], application=exe)
+        checks.run(run, boxes, f"the 64-bit build started as {command_line.decode()}", exe=BUILD_64_EXE)
+
+
 def question_screenshot(checks):
     """The install question as the screen shows it, kept under the build folder as a PNG."""
     exe = place_exe(PROGRAM_FILES)
@@ -79,4 +95,4 @@ def question_screenshot(checks):
 
 if __name__ == "__main__":
     sys.exit(main({"answered_yes": answered_yes, "again_keeps_other_values": again_keeps_other_values,
-                   "question_screenshot": question_screenshot}))
+                   "icons_of_the_64_bit_build": icons_of_the_64_bit_build, "question_screenshot": question_screenshot}))

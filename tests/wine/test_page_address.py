@@ -76,9 +76,14 @@ FOLDERS = {
     "pinyin": ("C:\\José Müller", "res://C:\\José Müller\\clipindex.exe/clipindex"),
     "korean": ("C:\\한국어", None),
     "look_alike": ("C:\\Bâle", None),
+    # where only a 64-bit program could have put it: a 32-bit program's file calls there go to SysWOW64,
+    # where it finds no file of its own path, so it writes no address that only a 64-bit reader resolves
+    "system32": ("C:\\windows\\system32", None),
 }
+# rows of what only the shipped 32-bit file does (the 64-bit build finds itself in system32 and installs)
+SHIPPED_ONLY = ("installed_program_files_x86", "installed_system32")
 
 if __name__ == "__main__":
     tests = {"addresses": addresses}
     tests.update({"installed_" + name: installed_from(*row) for name, row in FOLDERS.items()})
-    sys.exit(main(tests))
+    sys.exit(main(tests, SHIPPED_ONLY))
