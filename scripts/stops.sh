@@ -105,7 +105,6 @@ end_by_stop() {
   if [ -n "$stop_signal" ]; then
     trap - "$stop_signal"
     kill -"$stop_signal" $$
-    status=$((128 + $(kill -l "$stop_signal"))) # where the signal cannot end it: a namespace's first process
   fi
   exit "$status"
 }
