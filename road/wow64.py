@@ -18,6 +18,7 @@ usage: wow64.py decide      prints the decision (exit 0: the shipped file runs; 
 """
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -170,6 +171,8 @@ def main():
             return dry_run()
         if command == "decide":
             runs, _ = decision()
+            # for the script that reads it; one that has been killed meanwhile is told nothing, quietly
+            signal.signal(signal.SIGPIPE, signal.SIG_DFL)
             print(os.environ[VARIABLE])
             return 0 if runs else 1
     except CannotTell as failure:
