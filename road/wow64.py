@@ -86,25 +86,28 @@ def ready(path):
 
 
 def apt_state(state):
-    """apt-get with a state of its own under `state`: i386 package lists of the Debian archives that this
-    machine's apt fetches from, no effect on the system's own."""
+    """apt-get with a state of its own under `state`, its i386 package lists of the Debian archives that
+    this machine's apt fetches from updated: no effect on the system's own."""
     state.mkdir(parents=True, exist_ok=True)
     (state / "status").touch()
     # one line a list, from apt's own account of what this machine fetches
-    listed = subprocess.run(["apt-get", "indextargets", "--format", "deb $(REPO_URI) $(RELEASE) $(COMPONENT)",
-                             "Label: Debian"], capture_output=True, text=True, check=True).stdout
-    listed += subprocess.run(["apt-get", "indextargets", "--format", "deb $(REPO_URI) $(RELEASE) $(COMPONENT)",
-                              "Label: Debian-Security"], capture_output=True, text=True, check=True).stdout
-    (state / "sources.list").write_text("\n".join(sorted(set(listed.split("\n")) - {""})) + "\n")
-    return ["apt-get", "-qq", "-o", f"Dir::State={state}", "-o", f"Dir::State::status={state / 'status'}",
-            "-o", f"Dir::Cache={state / 'cache'}", "-o", f"Dir::Etc::SourceList={state / 'sources.list'}",
-            "-o", "Dir::Etc::SourceParts=/dev/null", "-o", "APT::Architectures::=i386", "-o", "Debug::NoLocking=1",
-            "-o", "APT::Sandbox::User=root"]
+    listed = set()
+    for label in ("Debian", "Debian-Security"):
+        targets = subprocess.run(["apt-get", "indextargets", "--format", "deb $(REPO_URI) $(RELEASE) $(COMPONENT)",
+                                  f"Label: {label}"], capture_output=True, text=True, check=True).stdout
+        listed.update(targets.splitlines())
+    (state / "sources.list").write_text("\n".join(sorted(listed - {""})) + "\n")
+    apt = ["apt-get", "-qq", "-o", f"Dir::State={state}", "-o", f"Dir::State::status={state / 'status'}",
+           "-o", f"Dir::Cache={state / 'cache'}", "-o", f"Dir::Etc::SourceList={state / 'sources.list'}",
+           "-o", "Dir::Etc::SourceParts=/dev/null", "-o", "APT::Architectures::=i386", "-o", "Debug::NoLocking=1",
+           "-o", "APT::Sandbox::User=root"]
+    subprocess.run(apt + ["update"], check=True)
+    return apt
 
 
 def prepare():
     """Makes the folder where the shipped file runs, once."""
-    if not decide().startswith("32-bit"):
+    if not decision()[0]:
         return 0
     version = wine_version()
     if not ready(folder(version)):
@@ -117,9 +120,10 @@ def make_folder(version):
     print(f"setup: the WoW64 folder for Wine {version}: downloading Debian's libwine:i386 {version}", flush=True)
     for old in target.parent.glob("libwine-i386-*"):  # another Wine's, or one cut short
         shutil.rmtree(old)
-    apt = apt_state(target.parent / "apt")
+    target.parent.mkdir(parents=True, exist_ok=True)
     with tempfile.TemporaryDirectory(dir=target.parent) as work:
-        subprocess.run(apt + ["update"], check=True)
+        # its package lists serve this download only, and go with the folder it is made in
+        apt = apt_state(Path(work) / "apt")
         subprocess.run(apt + ["download", f"libwine:i386={version}"], cwd=work, check=True)
         (deb,) = Path(work).glob("libwine_*_i386.deb")
         unpacked = Path(work) / "unpacked"
@@ -137,16 +141,15 @@ def make_folder(version):
         # without it a 32-bit program that opens a window finds no display driver
         (made / "x86_64-unix").symlink_to(WINE_UNIX)
         made.rename(target)
-    shutil.rmtree(target.parent / "apt")  # its package lists served this download only
     if not ready(target):
         raise RuntimeError(f"{target} holds no i386-windows/ntdll.dll")
     print(f"setup: the WoW64 folder is {target}", flush=True)
 
 
 def dry_run():
-    text = decide()
-    if not text.startswith("32-bit"):
-        print("setup would download nothing for WoW64: " + text.split(" ", 1)[1])
+    runs, why = decision()
+    if not runs:
+        print("setup would download nothing for WoW64: " + why)
         return 0
     version = wine_version() or wine_version(candidate=True)
     if ready(folder(version)):
@@ -154,7 +157,6 @@ def dry_run():
         return 0
     with tempfile.TemporaryDirectory() as state:
         apt = apt_state(Path(state))
-        subprocess.run(apt + ["update"], check=True)
         uris = subprocess.run(apt + ["--print-uris", "download", f"libwine:i386={version}"], capture_output=True,
                               text=True, check=True).stdout.split()
     size = int(uris[2]) if len(uris) > 2 else 0

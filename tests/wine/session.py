@@ -30,8 +30,10 @@ def missing_tools():
     missing = [str(tool) for tool in (WINE64, WINESERVER) if not tool.exists()]
     if shutil.which("Xvfb") is None:
         missing.append("Xvfb")
-    if wow64.decision()[0] and not wow64.ready(wow64.folder()):
-        missing.append(f"the WoW64 folder {wow64.folder()}")
+    if wow64.decision()[0]:
+        folder = wow64.folder()  # dpkg-query's answer, asked once
+        if not wow64.ready(folder):
+            missing.append(f"the WoW64 folder {folder}")
     return missing
 
 
