@@ -24,9 +24,10 @@ import time
 from pathlib import Path
 
 import node_version
-import wow64
 
 ROOT = Path(__file__).resolve().parent.parent
+sys.path.insert(0, str(ROOT / "scripts"))
+import wow64  # noqa: E402  pylint: disable=wrong-import-position
 
 STEPS = 4
 CHROMIUM = "/usr/bin/chromium"
@@ -118,15 +119,17 @@ def missing_parts(args, helpers, session):
     moment, before a prefix takes its seconds to make."""
     missing = []
     try:
-        wow64.decision()  # once for the road, before its prefix: which clipindex.exe it runs
-    except wow64.CannotTell as failure:
-        return [f"cannot tell whether this machine runs 32-bit code: {failure}"]
+        # once for the road, before its prefix: it takes pictures, so it runs the build whose windows are drawn
+        decision = wow64.decision().drawing()
+    except wow64.NoDecision as failure:
+        return [f"no decision on which clipindex.exe runs under Wine: {failure}"]
+    os.environ[wow64.VARIABLE] = str(decision)
     built = [args.win64 / "clipindex.exe", args.win32 / "clipindex.exe"]
     built += [helpers / name for name in HELPER_PROGRAMS]
     absent = [str(path) for path in built if not path.is_file()]
     if absent:
         missing.append("not built (scripts/build win32 win64): " + ", ".join(absent))
-    tools = session.missing_tools()
+    tools = session.missing_tools(decision)
     tools += [tool for tool, found in (("node", shutil.which("node")), ("chromium", Path(CHROMIUM).exists()))
               if not found]
     if tools:
@@ -147,7 +150,7 @@ def walk(args, work, helpers, session, progress):
     pictures = {}
     args.out.mkdir(parents=True, exist_ok=True)
     if not w.SHIPPED_RUNS:
-        say(f"{w.WHY}; the keys shown are where a 64-bit program writes them")
+        say(f"{w.DECISION.why}; the keys shown are where a 64-bit program writes them")
     progress["step"] = "Wine"
     say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
         + ("" if args.interactive else ", on a virtual display"))

@@ -39,8 +39,8 @@ def png_size(path):
 
 
 def early_stops(win64, win32):
-    """Each way out before the road's end: (what, command, environment changes, exit code, words of the message).
-    Each is said within seconds, before any Wine prefix is made.
+    """Each way out before the road's end, and the decision of which build it runs: (what, command, environment
+    changes, exit code, words of the message). Each is said within seconds, before any Wine prefix is made.
 
     A None in the changes removes that variable; the words are looked for with blanks and line ends taken as one."""
     empty_build = tempfile.mkdtemp(prefix="clipindex-no-build-")
@@ -48,7 +48,12 @@ def early_stops(win64, win32):
     # and, where the case asks, stops the road with a signal while its check step asks it
     old_node.write_text('#!/bin/sh\n[ -z "$STOP_ROAD" ] || kill -"$STOP_ROAD" $PPID\necho v12.22.12\n')
     old_node.chmod(0o755)
+    # an apt-get whose package lists take long: a stop comes meanwhile, to the WoW64 folder's download
+    Path(empty_build, "apt-get").write_text('#!/bin/sh\ncase "$*" in *" update") echo $$ >"$CLIPINDEX_BUILD/apt";'
+                                            ' kill -INT $PPID; exec sleep 30 ;; esac\n')
+    Path(empty_build, "apt-get").chmod(0o755)
     road = [sys.executable, str(ROOT / "road" / "road.py"), "--win32", win32, "--out", empty_build]
+    wow64 = [sys.executable, str(ROOT / "scripts" / "wow64.py")]
     cases = [
         # a narrow terminal wraps the help; the folder must still show whole, however long the checkout's path
         ("--help names the default folder", [str(ROOT / "run"), "--help"], {"COLUMNS": "30"}, 0,
@@ -67,6 +72,22 @@ def early_stops(win64, win32):
         ("SIGTERM at the check step", road + ["--win64", win64],
          {"PATH": empty_build + os.pathsep + os.environ["PATH"], "STOP_ROAD": "TERM"}, -signal.SIGTERM,
          "road stopped at the check step by SIGTERM; it had started nothing yet"),
+        # which build runs where, from the two facts: whether 32-bit code runs, and the Wine
+        ("Debian 12 that runs 32-bit code", wow64 + ["decide", "runs", "8.0~repack-4"], {}, 0,
+         "shipped-undrawn this machine runs 32-bit code, but Wine 8.0 does not draw a 32-bit program's windows"),
+        ("Debian 13 that runs 32-bit code", wow64 + ["decide", "runs", "10.0~repack-6"], {}, 0,
+         "shipped this machine runs 32-bit code, and Wine 10.0 draws a 32-bit program's windows"),
+        ("a Wine never measured", wow64 + ["decide", "runs", "1:9.0-1"], {}, 0, "shipped-undrawn this machine runs "
+         "32-bit code, but Wine 9.0 was never measured here, so it is taken as one that does not draw"),
+        ("a decision that a crash passed on", road + ["--win64", win64], {"CLIPINDEX_WOW64_DECISION": "Killed"}, 1,
+         "road stopped at the check step: no decision on which clipindex.exe runs under Wine"),
+        ("CLIPINDEX_WOW64=off over a decision passed on", [sys.executable, "-c", "import wow64; print(wow64.decision())"],
+         {"PYTHONPATH": str(ROOT / "scripts"), "CLIPINDEX_WOW64": "off", "CLIPINDEX_WOW64_DECISION": "shipped x"},
+         0, "64-bit the 64-bit build stands in for the shipped 32-bit clipindex.exe: CLIPINDEX_WOW64=off"),
+        ("Ctrl-C during the WoW64 folder's download", ["sh", "-c", " ".join(wow64) + ' make-folder; echo "ended with '
+         '$?, left: $(ls -A "$CLIPINDEX_BUILD/wow64") $(cat /proc/$(cat "$CLIPINDEX_BUILD/apt")/cmdline)(end)"'],
+         {"PATH": empty_build + os.pathsep + os.environ["PATH"], "CLIPINDEX_BUILD": empty_build}, 0,
+         "ended with 130, left: (end)"),
     ]
     failures = []
     for what, command, changes, code, words in cases:

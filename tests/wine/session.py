@@ -17,7 +17,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "road"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
 import wow64  # noqa: E402  pylint: disable=wrong-import-position
 
 WINE64 = Path("/usr/lib/wine/wine64")
@@ -25,12 +25,12 @@ WINESERVER = Path("/usr/lib/wine/wineserver")
 SKIP = 77
 
 
-def missing_tools():
+def missing_tools(decision):
     """What the suite cannot do without; CTest reports the tests as skipped when one is missing."""
     missing = [str(tool) for tool in (WINE64, WINESERVER) if not tool.exists()]
     if shutil.which("Xvfb") is None:
         missing.append("Xvfb")
-    if wow64.decision()[0]:
+    if decision.shipped_runs:
         folder = wow64.folder()  # dpkg-query's answer, asked once
         if not wow64.ready(folder):
             missing.append(f"the WoW64 folder {folder}")
@@ -107,16 +107,12 @@ def end_xvfb(pid, started):
         os.close(handle)
 
 
-def wine_version():
-    """As Wine says it, "wine-8.0 (Debian 8.0~repack-4)"."""
-    return subprocess.run([str(WINE64), "--version"], capture_output=True, text=True, timeout=60,
-                          check=False).stdout.strip()
-
-
 def start(work, helpers, display=None):
-    """Makes the session; on `display` when given (a person's own screen), else on an Xvfb of its own."""
-    if missing_tools():
-        print("SKIP: Wine tests need " + ", ".join(missing_tools()) + " (scripts/setup installs them)")
+    """Makes the session; on `display` when given (a person's own screen), else on an Xvfb of its own. It
+    records the run's decision (scripts/wow64.py), passed on or made now, for the tests to read."""
+    decision = wow64.decision()
+    if missing_tools(decision):
+        print("SKIP: Wine tests need " + ", ".join(missing_tools(decision)) + " (scripts/setup installs them)")
         return SKIP
     state_file = work / "session.json"
     if state_file.exists():
@@ -127,8 +123,8 @@ def start(work, helpers, display=None):
     log = open(work / "session.log", "w")
 
     # Written before anything starts: a stop then finds the prefix whose processes to end.
-    state = {"display": display, "prefix": str(prefix), "wine": wine_version(),
-             "wow64": str(wow64.folder()) if wow64.decision()[0] else None}
+    state = {"display": display, "prefix": str(prefix), "decision": str(decision),
+             "wow64": str(wow64.folder()) if decision.shipped_runs else None}
     state_file.write_text(json.dumps(state))
     if display is None:
         xvfb, state["display"] = start_xvfb(log, wine_environment(state))

@@ -3,9 +3,9 @@
 picture of the install question."""
 import sys
 
-from winetest import (BUILD_64_EXE, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT, REG_DWORD, REGISTRY_ERROR,
-                      SCREENSHOTS, UNINSTALL_DONE, UNINSTALL_KEY, UNINSTALL_KEY_OF_THE_OTHER_VIEW, UNINSTALL_QUESTION,
-                      Key, gbk, install_from, installed_keys, main, place_exe, ppm_to_png, prefix_file, read_keys,
+from winetest import (BUILD_64_EXE, DECISION, DRAWN_EXE, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT,
+                      REG_DWORD, REGISTRY_ERROR, SCREENSHOTS, UNINSTALL_DONE, UNINSTALL_KEY,
+                      UNINSTALL_KEY_OF_THE_OTHER_VIEW, UNINSTALL_QUESTION, Key, gbk, install_from, installed_keys, main, place_exe, ppm_to_png, prefix_file, read_keys,
                       registry, remove_installation, run_clipindex, text_value, write_installation)
 
 PROGRAM_FILES = "C:\\Program Files\\Clip Index"
@@ -75,13 +75,16 @@ def icons_of_the_64_bit_build(checks):
 
 
 def question_screenshot(checks):
-    """The install question as the screen shows it, kept under the build folder as a PNG."""
-    exe = place_exe(PROGRAM_FILES)
+    """The install question as the screen shows it, kept under the build folder as a PNG; of the build whose
+    windows this Wine draws."""
+    if DRAWN_EXE == BUILD_64_EXE:
+        print(DECISION.drawing().why)
+    exe = place_exe(PROGRAM_FILES, DRAWN_EXE)
     picture = "C:\\clipindex-tests\\install-question.ppm"
     prefix_file(picture).parent.mkdir(parents=True, exist_ok=True)
     prefix_file(picture).unlink(missing_ok=True)
     run = run_clipindex(b"clipindex.exe", ["no"], application=gbk(exe), picture=picture)
-    checks.run(run, [INSTALL_QUESTION], "install question")
+    checks.run(run, [INSTALL_QUESTION], "install question", exe=DRAWN_EXE)
     checks.true(prefix_file(picture).exists(), f"no picture was saved; report:\n{run.report}")
     if not prefix_file(picture).exists():
         return

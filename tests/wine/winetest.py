@@ -4,8 +4,9 @@ reading the registry, the boxes the program should show, and a small test runner
 The tests find their session and programs through environment variables that CTest sets:
 CLIPINDEX_WINE_WORK (this suite's build folder, with session.json), CLIPINDEX_EXE (the x86-64
 clipindex.exe), CLIPINDEX_SHIPPED_EXE (the 32-bit one) and CLIPINDEX_WINE_HELPERS (the folder of the helper
-programs). The program under test is the shipped 32-bit file where this run runs it (road/wow64.py), else
-the 64-bit build of the same sources.
+programs). The program under test is the shipped 32-bit file where this run runs it (scripts/wow64.py),
+else the 64-bit build of the same sources; what must be drawn (the question's picture, the icons) comes
+from the build whose windows this Wine draws.
 """
 import json
 import os
@@ -25,8 +26,12 @@ import wow64
 WORK = Path(os.environ.get("CLIPINDEX_WINE_WORK", "."))
 BUILD_64_EXE = Path(os.environ.get("CLIPINDEX_EXE", "clipindex.exe"))
 SHIPPED_EXE = Path(os.environ.get("CLIPINDEX_SHIPPED_EXE", "clipindex.exe"))
-SHIPPED_RUNS, WHY = wow64.decision()
+# as the session recorded it, once for the run; none where no session started (the test then skips)
+DECISION = (wow64.parse(json.loads((WORK / "session.json").read_text())["decision"])
+            if (WORK / "session.json").exists() else wow64.decision())
+SHIPPED_RUNS = DECISION.shipped_runs
 EXE = SHIPPED_EXE if SHIPPED_RUNS else BUILD_64_EXE
+DRAWN_EXE = SHIPPED_EXE if DECISION.drawing().shipped_runs else BUILD_64_EXE
 HELPERS = Path(os.environ.get("CLIPINDEX_WINE_HELPERS", "."))
 SCREENSHOTS = WORK / "screenshots"
 
@@ -341,8 +346,7 @@ def describe_value(value):
 
 def icons_drawn(exe):
     """Whether this Wine draws a box's icon for `exe`: Wine 8 draws none for a 32-bit program."""
-    major = session_state()["wine"].removeprefix("wine-").split(".")[0]
-    return exe != SHIPPED_EXE or not major.isdigit() or int(major) >= 10
+    return exe != SHIPPED_EXE or DRAWN_EXE == SHIPPED_EXE
 
 
 def main(tests, shipped_only=()):
@@ -352,11 +356,11 @@ def main(tests, shipped_only=()):
     if len(sys.argv) != 2 or sys.argv[1] not in tests:
         print("usage: " + sys.argv[0] + " " + "|".join(tests))
         return 2
-    if session.missing_tools():
-        print("SKIP: Wine tests need " + ", ".join(session.missing_tools()) + " (scripts/setup installs them)")
+    if session.missing_tools(DECISION):
+        print("SKIP: Wine tests need " + ", ".join(session.missing_tools(DECISION)) + " (scripts/setup installs them)")
         return session.SKIP
     if sys.argv[1] in shipped_only and not SHIPPED_RUNS:
-        print("SKIP: " + WHY)
+        print("SKIP: " + DECISION.why)
         return session.SKIP
     checks = Checks()
     try:
