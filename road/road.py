@@ -59,7 +59,7 @@ def arguments():
     parser = argparse.ArgumentParser(prog="./run", description="\n\n".join(__doc__.split("\n\n")[:2]),
                                      epilog="Before the road, ./run installs what is missing (scripts/setup) and "
                                             "builds build/win32 and build/win64.",
-                                     formatter_class=HelpFormatter)
+                                     formatter_class=HelpFormatter, allow_abbrev=False)
     parser.add_argument("--interactive", action="store_true",
                         help="show the boxes on your own display ($DISPLAY) and leave the answers to you")
     parser.add_argument("--keep", action="store_true",

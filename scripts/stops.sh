@@ -6,16 +6,17 @@
 # install), a stop says it and waits for the step's end. Messages are best effort: a closed pipe or a
 # hung-up terminal never turns a stop into another ending.
 #
-# A run's own work goes into namespaces of its own (in_namespaces): a PID namespace, whose first process
-# takes every other one with it when it ends, however it ends, and a mount namespace with a /tmp and a
-# /dev/shm that only the run sees (scripts/run_namespace). Nothing needs a list of what was started.
+# A run's own work (in_namespaces) is ended by a stop through scripts/run_namespace, which waits for it to
+# end what it started. Around it, the namespaces that the kernel allows here (find_namespaces): a PID
+# namespace, whose first process takes every other one with it when it ends, SIGKILL of the script too; and
+# a mount namespace with a /tmp and a /dev/shm that only the run sees.
 
 stop_signal= # INT, TERM or HUP: the first signal that stopped the script
 holding=     # while set, what a stop waits for, as said to the person who stopped it
 step=        # the process that the script waits for
-step_started= # its start time: another process that takes its number later has another
-step_namespace=
+step_run=    # set while it is a run, in a process group of its own
 stop_came=
+unshare=()   # the command that makes a run's namespaces
 
 exec {said}>&2 # the script's own standard error, also where a step's output is sent elsewhere
 # shellcheck disable=SC2261 # standard output to that error, the message's own error nowhere
@@ -23,33 +24,11 @@ say() { printf '%s\n' "$*" >&"$said" 2>/dev/null || true; }
 
 stop_name() { if [ "$stop_signal" = INT ]; then echo Ctrl-C; else echo "SIG$stop_signal"; fi; }
 
-# The start time of a process (field 22 of /proc/PID/stat, counted after the command name, which may hold
-# blanks); nothing for one that is gone
-started() {
-  local stat fields
-  { read -r stat <"/proc/$1/stat"; } 2>/dev/null || return 0
-  read -r -a fields <<<"${stat##*) }"
-  echo "${fields[19]}"
-}
-
-# Ends the step, if it is still the process that was started. A namespace ends with its first process,
-# unshare's child, which the kernel follows by ending every other one in it: by SIGTERM once it takes
-# it (scripts/run_namespace exits then), else by SIGKILL; unshare, stopped meanwhile, cannot reap that
-# child and free its number. Before the child exists, unshare itself goes.
+# Ends the step; a run by SIGTERM to its process group, which unshare, where there is one, takes no notice
+# of, and run_namespace takes as the stop of the run's work.
 end_step() {
-  local - first='' caught=0
-  set +e # in a trap: a step that has just ended is no failure
-  [ -n "$step_started" ] && [ "$(started "$step")" = "$step_started" ] || return 0
-  if [ -z "$step_namespace" ]; then
-    kill -"$1" "$step"
-    return 0 # never a bare return: in a trap it returns the status that the trap cut short
-  fi
-  kill -STOP "$step"
-  read -r first _ <"/proc/$step/task/$step/children"
-  [ -z "$first" ] || caught=$(sed -n 's/^SigCgt:\t*//p' "/proc/$first/status")
-  if ((0x${caught:-0} & 1 << 14)); then kill -TERM "$first"; else kill -KILL "${first:-$step}"; fi
-  kill -CONT "$step"
-  return 0
+  if [ -n "$step_run" ]; then kill -TERM -- -"$step"; else kill -"$1" "$step"; fi
+  return 0 # never a bare return: in a trap it returns the status that the trap cut short
 } 2>/dev/null
 
 on_stop() {
@@ -64,14 +43,13 @@ on_stop() {
 }
 
 # Runs a step and waits for it. A stop ends the step, and once it has ended, the script.
-# usage: in_background [--namespace] COMMAND...
+# usage: in_background [--run] COMMAND...
 in_background() {
-  step_namespace=
-  [ "$1" != --namespace ] || { step_namespace=1 && shift; }
+  step_run=
+  [ "$1" != --run ] || { step_run=1 && shift; }
   # with Ctrl-C and Ctrl-\ as a foreground command gets them, not ignored as a script's background one
   env --default-signal=INT,QUIT "$@" &
   step=$!
-  step_started=$(started "$step")
   local status
   while
     stop_came='' status=0
@@ -83,17 +61,33 @@ in_background() {
   return "$status"
 }
 
-# Runs a command as a run of its own, in its namespaces (scripts/run_namespace), and waits for it.
-# FOLDER: one under /tmp that the run must see (the checkout, say), bound over its private /tmp. As root,
-# or as a normal user in a user namespace, where the kernel allows one. The namespace's first process dies
-# with this script however it ends, SIGKILL too (--pdeathsig, then --kill-child). unshare ignores SIGHUP,
-# so that a hang-up ends the run through this script and never leaves it unwaited for.
+# What the kernel allows a run here, found in a moment, before setup: as root, or as a normal user in a user
+# namespace where it gives one. Said in one line where something is missing, with what that costs.
+find_namespaces() {
+  local user=() missing leaves="temp files in /tmp"
+  [ "$(id -u)" = 0 ] || user=(--user --map-root-user)
+  export CLIPINDEX_NAMESPACES=full
+  unshare=(unshare "${user[@]}" --pid --fork --kill-child --mount-proc --propagation private)
+  ! "${unshare[@]}" true 2>/dev/null || return 0
+  CLIPINDEX_NAMESPACES=pid unshare=("${unshare[@]::${#unshare[@]}-3}")
+  missing="no private /tmp here (its root is no mount point, as in a plain chroot)"
+  if ! "${unshare[@]}" true 2>/dev/null; then
+    CLIPINDEX_NAMESPACES=none unshare=() leaves="Wine, Xvfb or tests running, or temp files in /tmp"
+    missing="no namespaces here (the kernel refuses them to this user, as in a container, or to a normal user)"
+    [ "$(id -u)" != 0 ] || ((0x$(sed -n 's/^CapEff:\t*//p' /proc/self/status) >> 21 & 1)) ||
+      missing="no namespaces here (a container without CAP_SYS_ADMIN)"
+  fi
+  say "${0##*/}: $missing: a Ctrl-C, SIGTERM or SIGHUP still ends all it starts, but a SIGKILL may leave $leaves"
+}
+
+# Runs a command as a run of its own (scripts/run_namespace), in a session and the namespaces found, and
+# waits for it. FOLDER: one under /tmp that the run must see (the checkout, say), bound over its private
+# /tmp. The run's first process dies with this script however it ends, SIGKILL too (--pdeathsig, then
+# --kill-child); it ignores a hang-up, which ends the run through this script.
 # usage: in_namespaces [--keep FOLDER]... COMMAND...
 in_namespaces() {
-  local user=()
-  [ "$(id -u)" = 0 ] || user=(--user --map-root-user)
-  in_background --namespace setpriv --pdeathsig KILL env --ignore-signal=HUP unshare "${user[@]}" --pid --fork \
-    --kill-child --mount-proc --propagation private "$BASH" "${BASH_SOURCE[0]%/*}/run_namespace" "$@"
+  in_background --run setsid setpriv --pdeathsig KILL env --ignore-signal=HUP "${unshare[@]}" "$BASH" \
+    "${BASH_SOURCE[0]%/*}/run_namespace" "$@"
 }
 
 end_by_stop() {

@@ -278,7 +278,8 @@ def main():
             return dry_run()
         if arguments == ["make-folder"]:
             return make_folder(wine_version())
-        if arguments == ["decide"] or arguments[:2] in (["decide", "runs"], ["decide", "refuses"]) and len(arguments) == 3:
+        given = arguments[:2] in (["decide", "runs"], ["decide", "refuses"]) and len(arguments) == 3
+        if arguments == ["decide"] or given:
             made = decide() if len(arguments) == 1 else rule(arguments[1] == "runs", "this machine refuses 32-bit "
                                                              "code (as given, not probed)", arguments[2])
             # for the script that reads it; one that has been killed meanwhile is told nothing, quietly

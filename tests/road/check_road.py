@@ -28,7 +28,7 @@ PICTURES = {
 
 # what a stop before the road takes at most, on a busy machine: no setup, no build, no Wine
 EARLY_STOP_SECONDS = 10
-ROAD_TEMP = ("clipindex-road-*", "wine-*", ".X*-lock", ".X11-unix/X*")
+ROAD_TEMP = ("clipindex-road-*", "clipindex-run-*", "wine-*", ".X*-lock", ".X11-unix/X*")
 
 
 def png_size(path):
@@ -81,9 +81,9 @@ def early_stops(win64, win32):
          "32-bit code, but Wine 9.0 was never measured here, so it is taken as one that does not draw"),
         ("a decision that a crash passed on", road + ["--win64", win64], {"CLIPINDEX_WOW64_DECISION": "Killed"}, 1,
          "road stopped at the check step: no decision on which clipindex.exe runs under Wine"),
-        ("CLIPINDEX_WOW64=off over a decision passed on", [sys.executable, "-c", "import wow64; print(wow64.decision())"],
-         {"PYTHONPATH": str(ROOT / "scripts"), "CLIPINDEX_WOW64": "off", "CLIPINDEX_WOW64_DECISION": "shipped x"},
-         0, "64-bit the 64-bit build stands in for the shipped 32-bit clipindex.exe: CLIPINDEX_WOW64=off"),
+        ("CLIPINDEX_WOW64=off over one passed on", [sys.executable, "-c", "import wow64; print(wow64.decision())"],
+         {"PYTHONPATH": ROOT / "scripts", "CLIPINDEX_WOW64": "off", "CLIPINDEX_WOW64_DECISION": "shipped x"}, 0,
+         "64-bit the 64-bit build stands in for the shipped 32-bit clipindex.exe: CLIPINDEX_WOW64=off"),
         ("Ctrl-C during the WoW64 folder's download", ["sh", "-c", " ".join(wow64) + ' make-folder; echo "ended with '
          '$?, left: $(ls -A "$CLIPINDEX_BUILD/wow64") $(cat /proc/$(cat "$CLIPINDEX_BUILD/apt")/cmdline)(end)"'],
          {"PATH": empty_build + os.pathsep + os.environ["PATH"], "CLIPINDEX_BUILD": empty_build}, 0,
@@ -108,36 +108,62 @@ def early_stops(win64, win32):
     return failures
 
 
-def left_of_a_run(namespaces_before, temp_before=frozenset()):
-    """The processes of each PID namespace not in `namespaces_before`; what of a road's temp files is new in /tmp."""
+def left_of_a_run(namespaces_before, temp_before=frozenset(), mark=None):
+    """The processes of each PID namespace not in `namespaces_before`, and of the others those whose environment
+    holds `mark`; what of a road's temp files is new in /tmp."""
     found = {}
     for entry in Path("/proc").glob("[0-9]*"):
         with contextlib.suppress(OSError):  # gone meanwhile
-            found.setdefault(os.readlink(entry / "ns" / "pid"), []).append(entry.name)
+            namespace = os.readlink(entry / "ns" / "pid")
+            if namespace not in namespaces_before or mark and mark in (entry / "environ").read_bytes():
+                found.setdefault(namespace, []).append(entry.name)
     temp = {str(path) for pattern in ROAD_TEMP for path in Path("/tmp").glob(pattern)}
-    return {ns: pids for ns, pids in found.items() if ns not in namespaces_before}, sorted(temp - temp_before)
+    return found, sorted(temp - temp_before)
 
 
-def killed_run(build, out):
-    """SIGKILL of ./run, which no trap takes, as its road waits for an answer: within 10 s nothing is left."""
+def stopped_runs(build, out):
+    """./run stopped as its road waits for an answer: by SIGKILL, which no trap takes, where a run has namespaces
+    (a PID namespace and a /tmp of its own); by Ctrl-C to its process group in a container without CAP_SYS_ADMIN,
+    as root, where it has none. Within 10 s nothing of it is left."""
+    namespaces = os.environ.get("CLIPINDEX_NAMESPACES") or subprocess.run(  # outside ./test: found as ./test does
+        ["bash", "-c", '. "$0" && find_namespaces 2>/dev/null && echo "$CLIPINDEX_NAMESPACES"', ROOT / "scripts" / "stops.sh"],
+        capture_output=True, text=True, check=False).stdout.strip()
     xvfb, display = session.start_xvfb(subprocess.DEVNULL, os.environ)
-    namespaces, temp = left_of_a_run(())
-    with subprocess.Popen([str(ROOT / "run"), "--interactive", "--out", out],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          env={**os.environ, "CLIPINDEX_BUILD": build, "DISPLAY": display}) as run:
-        said, deadline = b"", time.monotonic() + 120
-        while b"[1/4]" not in said and (line := session.read_line(run.stdout, deadline - time.monotonic())):
-            said += line
-        run.kill()
-    reached = [] if b"[1/4]" in said else [f"./run did not reach its install step in 120 s: {said!r}"]
-    deadline = time.monotonic() + 10
-    while any(left := left_of_a_run(namespaces, set(temp))) and time.monotonic() < deadline:
-        time.sleep(0.1)  # polls for the event: the run's namespace gone
-    xvfb.terminate()
-    return reached + ([f"SIGKILL of ./run: left after 10 s (processes, in /tmp): {left}"] if any(left) else [])
+    failures = []
+    try:
+        # what, the command's prefix, the stop, the exit code and words it then gives, whether it runs here
+        for what, prefix, stop, code, words, runs_here in [
+                ("SIGKILL of ./run", [], lambda run: run.kill(), -signal.SIGKILL, "", namespaces == "full"),
+                ("Ctrl-C, in a container", ["setpriv", "--bounding-set", "-sys_admin", "--inh-caps", "-sys_admin"],
+                 lambda run: os.killpg(run.pid, signal.SIGINT), -signal.SIGINT, "run: no namespaces here (a container "
+                 "without CAP_SYS_ADMIN): a Ctrl-C, SIGTERM or SIGHUP still ends all it starts", os.geteuid() == 0)]:
+            if not runs_here:
+                print(f"{what}: not checked here, where a run has {namespaces} namespaces, as user {os.geteuid()}")
+                continue
+            before, temp = left_of_a_run(())
+            mark = f"CLIPINDEX_STOP_CASE={time.monotonic_ns()}"
+            with subprocess.Popen(prefix + [str(ROOT / "run"), "--interactive", "--out", out], stdout=subprocess.PIPE,
+                                  stderr=subprocess.STDOUT, start_new_session=True,
+                                  env={**os.environ, "CLIPINDEX_BUILD": build, "DISPLAY": display,
+                                       mark.split("=")[0]: mark.split("=")[1]}) as run:
+                said, deadline = b"", time.monotonic() + 120
+                while b"[1/4]" not in said and (line := session.read_line(run.stdout, deadline - time.monotonic())):
+                    said += line
+                stop(run)
+                said += run.communicate(timeout=60)[0]
+            if b"[1/4]" not in said or run.returncode != code or words.encode() not in said:
+                failures.append(f"{what}: exit code {run.returncode} (want {code}), want [1/4], {words!r} in {said!r}")
+            deadline = time.monotonic() + 10
+            while any(left := left_of_a_run(before, set(temp), mark.encode())) and time.monotonic() < deadline:
+                time.sleep(0.1)  # polls for the event: what the run started gone
+            failures += [f"{what}: left after 10 s (processes, in /tmp): {left}"] if any(left) else []
+    finally:
+        xvfb.terminate()
+    return failures
 
 
 def main():
+    signal.signal(signal.SIGTERM, signal.default_int_handler)  # a stop's SIGTERM ends what the test started
     win64, win32, out = sys.argv[1], sys.argv[2], Path(sys.argv[3])
     for name in PICTURES:
         (out / name).unlink(missing_ok=True)
@@ -167,7 +193,7 @@ def main():
         elif str(out / name) not in road.stdout:
             failures.append(f"{name}: the road did not say where it is")
     failures += early_stops(win64, win32)
-    failures += killed_run(str(Path(win64).parent), str(out / "killed-run"))
+    failures += stopped_runs(str(Path(win64).parent), str(out / "stopped-run"))
     for failure in failures:
         print("FAIL:", failure)
     return 1 if failures else 0
