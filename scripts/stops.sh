@@ -69,7 +69,8 @@ find_namespaces() {
   export CLIPINDEX_NAMESPACES=full
   unshare=(unshare "${user[@]}" --pid --fork --kill-child --mount-proc --propagation private)
   ! "${unshare[@]}" true 2>/dev/null || return 0
-  CLIPINDEX_NAMESPACES=pid unshare=("${unshare[@]::${#unshare[@]}-3}")
+  # a plain chroot's root is no mount point to make private; its /proc is, which --mount-proc makes private
+  CLIPINDEX_NAMESPACES=pid unshare=("${unshare[@]::${#unshare[@]}-1}" unchanged)
   missing="no private /tmp here (its root is no mount point, as in a plain chroot)"
   if ! "${unshare[@]}" true 2>/dev/null; then
     CLIPINDEX_NAMESPACES=none unshare=() leaves="Wine, Xvfb or tests running, or temp files in /tmp"

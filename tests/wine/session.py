@@ -85,16 +85,12 @@ def start_xvfb(log, env):
     return xvfb, ":" + number
 
 
-def start_time(handle):
-    """Field 22 of /proc/PID/stat, counted after the command name (which may hold blanks), of the process
-    that the pidfd `handle` names: with the number, it names one process, not a later one that took its
-    number. Found through the pidfd's own account of its number in /proc's PID namespace, which in a run
-    with a PID namespace but no /proc of its own is not this process's."""
+def start_time(pid):
+    """Field 22 of /proc/PID/stat, counted after the command name (which may hold blanks): with the number,
+    it names one process, not a later one that took its number."""
     try:
-        fdinfo = Path(f"/proc/self/fdinfo/{handle}").read_text()
-        pid = next(line.split()[1] for line in fdinfo.splitlines() if line.startswith("Pid:"))
         return int(Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[19])
-    except (OSError, IndexError, ValueError, StopIteration):
+    except (OSError, IndexError, ValueError):
         return None
 
 
@@ -105,7 +101,7 @@ def end_xvfb(pid, started):
     except OSError:  # gone
         return
     try:
-        if start_time(handle) == started:
+        if start_time(pid) == started:
             signal.pidfd_send_signal(handle, signal.SIGTERM)
     finally:
         os.close(handle)
@@ -133,9 +129,7 @@ def start(work, helpers, display=None):
     if display is None:
         xvfb, state["display"] = start_xvfb(log, wine_environment(state))
         display = state["display"]
-        handle = os.pidfd_open(xvfb.pid)
-        state["xvfb"] = [xvfb.pid, start_time(handle)]
-        os.close(handle)
+        state["xvfb"] = [xvfb.pid, start_time(xvfb.pid)]
         state_file.write_text(json.dumps(state))
     env = wine_environment(state)
     # The server first, alone: without -f it returns once it listens. A program started beside a server
