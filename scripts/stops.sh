@@ -81,14 +81,13 @@ find_namespaces() {
   say "${0##*/}: $missing: a Ctrl-C, SIGTERM or SIGHUP still ends all it starts, but a SIGKILL may leave $leaves"
 }
 
-# Runs a command as a run of its own (scripts/run_namespace), in a session and the namespaces found, and
-# waits for it. FOLDER: one under /tmp that the run must see (the checkout, say), bound over its private
-# /tmp. The run's first process dies with this script however it ends, SIGKILL too (--pdeathsig, then
-# --kill-child); it ignores a hang-up, which ends the run through this script.
+# Runs a command as a run of its own (scripts/run_namespace), in the namespaces found and a session of its
+# own, which the terminal's Ctrl-C and hang-up reach through this script alone, and waits for it. FOLDER:
+# one under /tmp that the run must see (the checkout, say), bound over its private /tmp. The run's first
+# process dies with this script however it ends, SIGKILL too (--pdeathsig, then --kill-child).
 # usage: in_namespaces [--keep FOLDER]... COMMAND...
 in_namespaces() {
-  in_background --run setsid setpriv --pdeathsig KILL env --ignore-signal=HUP "${unshare[@]}" "$BASH" \
-    "${BASH_SOURCE[0]%/*}/run_namespace" "$@"
+  in_background --run setsid setpriv --pdeathsig KILL "${unshare[@]}" "$BASH" "${BASH_SOURCE[0]%/*}/run_namespace" "$@"
 }
 
 end_by_stop() {
