@@ -145,9 +145,13 @@ def start(work, helpers, display=None):
     subprocess.run([str(WINE64), "wineboot", "-i"], env=dict(env, WINEDLLOVERRIDES="mscoree,mshtml="),
                    stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True, timeout=180)
     # Without a window manager on the display, Wine waits for one on every box it hides; windows that
-    # Wine manages itself close at once and carry their caption in the pictures.
-    subprocess.run([str(WINE64), str(helpers / "registry_tool.exe"), "set", "HKCU",
-                    b"Software\\Wine\\X11 Driver".hex(), b"Managed".hex(), "1", b"N\0".hex()],
+    # Wine manages itself close at once and carry their caption in the pictures. Debian 13's Wine finds no
+    # font for Chinese text by itself (Debian 12's finds one through fontconfig) and drew the boxes' text as
+    # empty squares: SimSun, which Wine links to for it, stands for the one that is here.
+    subprocess.run([str(WINE64), str(helpers / "registry_tool.exe"),
+                    "set", "HKCU", b"Software\\Wine\\X11 Driver".hex(), b"Managed".hex(), "1", b"N\0".hex(),
+                    "set", "HKCU", b"Software\\Wine\\Fonts\\Replacements".hex(), b"SimSun".hex(), "1",
+                    b"WenQuanYi Micro Hei\0".hex()],
                    env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True, timeout=60)
     # This Wine does not find Marlett, the font of the caption buttons, in its own folder and draws the
     # close button as a plain "r"; a copy in the prefix's Fonts folder is found.
