@@ -36,7 +36,7 @@ def problem():
     if major and int(major.group(1)) >= wanted:
         return None
     return (f"Node.js {said or '(no version given)'} is too old: playwright-core {playwright['version']} needs "
-            f"Node.js {wanted} or later. Debian's own (apt-get install nodejs npm: 18 on Debian 12, 20 on "
+            f"Node.js {wanted} or later. Debian's own (apt-get install nodejs: 18 on Debian 12, 20 on "
             "Debian 13) will do; put it first on PATH.")
 
 

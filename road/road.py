@@ -139,7 +139,7 @@ def missing_parts(args, helpers, session):
         missing.append(too_old)
     packages = [name for name in NPM_PACKAGES if not (ROOT / "node_modules" / name / "package.json").is_file()]
     if packages:
-        missing.append("npm packages not installed (scripts/setup road runs npm ci): " + ", ".join(packages))
+        missing.append("npm packages not installed (scripts/setup road installs them): " + ", ".join(packages))
     return missing
 
 

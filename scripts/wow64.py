@@ -268,6 +268,12 @@ def stop_by_signals():
         signal.signal(number, stopped)
 
 
+def end_by(stop):
+    """The caller says that it stopped; this ends by the signal, as it would have without a handler."""
+    signal.signal(stop.args[0], signal.SIG_DFL)
+    os.kill(os.getpid(), stop.args[0])
+
+
 def main():
     arguments = sys.argv[1:]
     stop_by_signals()
@@ -290,9 +296,7 @@ def main():
         print(f"no decision on which clipindex.exe runs under Wine: {failure}", file=sys.stderr)
         return 2
     except Stopped as stop:
-        # the caller says that it stopped; this ends by the signal, as it would have without a handler
-        signal.signal(stop.args[0], signal.SIG_DFL)
-        os.kill(os.getpid(), stop.args[0])
+        end_by(stop)
     print(__doc__, file=sys.stderr)
     return 2
 

@@ -86,7 +86,7 @@ function installed(name, load) {
   try {
     return load();
   } catch (error) {
-    throw new Error(`${name} is missing: run scripts/setup (npm ci) at the repository root (${error.message})`);
+    throw new Error(`${name} is missing: run scripts/setup at the repository root (${error.message})`);
   }
 }
 

@@ -4,6 +4,7 @@ exit code 0, a line for each of the four steps, and the three pictures as real P
 size; and that the ways it can stop early say so in a line, without a Python traceback.
 usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
 import contextlib
+import json
 import os
 import shutil
 import signal
@@ -52,6 +53,11 @@ def early_stops(win64, win32):
     Path(empty_build, "apt-get").write_text('#!/bin/sh\ncase "$*" in *" update") echo $$ >"$CLIPINDEX_BUILD/apt";'
                                             ' kill -INT $PPID; exec sleep 30 ;; esac\n')
     Path(empty_build, "apt-get").chmod(0o755)
+    # a registry whose Ruffle is not the pinned one
+    ruffle = "@ruffle-rs/ruffle/-/ruffle-{}.tgz".format(json.loads((ROOT / "package-lock.json").read_text())[
+        "packages"]["node_modules/@ruffle-rs/ruffle"]["version"])
+    Path(empty_build, ruffle).parent.mkdir(parents=True)
+    Path(empty_build, ruffle).write_text("not Ruffle")
     road = [sys.executable, str(ROOT / "road" / "road.py"), "--win32", win32, "--out", empty_build]
     wow64 = [sys.executable, str(ROOT / "scripts" / "wow64.py")]
     cases = [
@@ -88,6 +94,8 @@ def early_stops(win64, win32):
          '$?, left: $(ls -A "$CLIPINDEX_BUILD/wow64") $(cat /proc/$(cat "$CLIPINDEX_BUILD/apt")/cmdline)(end)"'],
          {"PATH": empty_build + os.pathsep + os.environ["PATH"], "CLIPINDEX_BUILD": empty_build}, 0,
          "ended with 130, left: (end)"),
+        ("an npm package that is not the pinned one", [sys.executable, ROOT / "scripts" / "node_packages.py"],
+         {"npm_config_registry": f"file://{empty_build}"}, 1, f"@ruffle-rs/ruffle: file://{empty_build}/{ruffle} is not the package that package-lock.json pins"),
     ]
     failures = []
     for what, command, changes, code, words in cases:
