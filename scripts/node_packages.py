@@ -2,7 +2,7 @@
 """Installs the npm packages that package-lock.json pins (playwright-core, Ruffle) into node_modules, as
 `npm ci` would: each package's tarball from the npm registry (npm_config_registry, as npm reads it, or
 registry.npmjs.org), checked against the lock's sha512 before any of it is unpacked. Debian's npm package
-would bring some 350 packages and a minute of setup for these two, which have no dependencies.
+would bring hundreds of packages, and most of a minute of setup, for these two, which have no dependencies.
 
 A stop, or a download that fails, leaves node_modules as it was: the packages are unpacked into a
 temporary folder beside it, which then takes its place. node_modules/.package-lock.json, a copy of the
