@@ -59,6 +59,10 @@ class Stopped(BaseException):
     """A signal that stops a command: not an Exception, so that no `except Exception` takes it."""
 
 
+# the signal that stopped the command, and whether it is held while a step starts (run)
+STOP = {"came": None, "held": False}
+
+
 @dataclass(frozen=True)
 class Decision:
     kind: str  # shipped, shipped-undrawn or 64-bit
@@ -157,14 +161,21 @@ def ready(path):
 
 def run(command, **options):
     """A step of the download, in a process group of its own: a stop ends the whole of it (apt-get's
-    methods, both ends of a pipe) and waits for its end."""
-    with subprocess.Popen(command, process_group=0, **options) as child:
-        try:
-            status = child.wait()
-        except Stopped:
-            os.killpg(child.pid, signal.SIGTERM)
-            child.wait()
-            raise
+    methods, both ends of a pipe) and waits for its end. One that comes while the step starts is held
+    until it has started: taken inside Popen, it would leave the step running, unknown."""
+    STOP["held"] = True
+    try:
+        child = subprocess.Popen(command, process_group=0, **options)
+    finally:
+        STOP["held"] = False
+    try:
+        if STOP["came"]:
+            raise Stopped(STOP["came"])
+        status = child.wait()
+    except Stopped:
+        os.killpg(child.pid, signal.SIGTERM)
+        child.wait()
+        raise
     if status:
         raise subprocess.CalledProcessError(status, command)
 
@@ -262,7 +273,9 @@ def stop_by_signals():
     def stopped(number, _frame):
         for other in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             signal.signal(other, signal.SIG_IGN)
-        raise Stopped(number)
+        STOP["came"] = number
+        if not STOP["held"]:
+            raise Stopped(number)
 
     for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
         signal.signal(number, stopped)
