@@ -95,7 +95,8 @@ def early_stops(win64, win32):
          {"PATH": empty_build + os.pathsep + os.environ["PATH"], "CLIPINDEX_BUILD": empty_build}, 0,
          "ended with 130, left: (end)"),
         ("an npm package that is not the pinned one", [sys.executable, ROOT / "scripts" / "node_packages.py"],
-         {"npm_config_registry": f"file://{empty_build}"}, 1, f"@ruffle-rs/ruffle: file://{empty_build}/{ruffle} is not the package that package-lock.json pins"),
+         {"npm_config_registry": f"file://{empty_build}"}, 1,
+         f"@ruffle-rs/ruffle: file://{empty_build}/{ruffle} is not the package that package-lock.json pins"),
     ]
     failures = []
     for what, command, changes, code, words in cases:
