@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """The Wine session that the tests of one CTest run share: an Xvfb display, a fresh Wine prefix made
-with `wineboot -i`, its wineserver kept running for the whole run, and a program that keeps Wine's
-desktop open. `start` makes it and writes what the tests need to know to session.json; `stop` ends what it
-started: the prefix's Wine processes, the server's folder and the Xvfb. (Under ./test and ./run, the run's
-namespaces end whatever is left, however the run ends.)
+by Wine's own init at its first program, its wineserver kept running for the whole run, and a program
+that keeps Wine's desktop open. `start` makes it and writes what the tests need to know to session.json;
+`stop` ends what it started: the prefix's Wine processes, the server's folder and the Xvfb. (Under ./test
+and ./run, the run's namespaces end whatever is left, however the run ends.)
 
 usage: session.py start|stop WORK_DIR HELPERS_DIR
 """
@@ -140,10 +140,11 @@ def start(work, helpers, display=None):
     subprocess.run([str(WINESERVER), "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True,
                    timeout=60)
     started = time.monotonic()
+    # The first program of a new prefix makes it: Wine runs `wineboot --init` itself and lets the program
+    # begin only when the prefix is ready. A `wineboot -i` of our own was a second init after it, with a
+    # second service manager that started drivers and services again while the tests ran.
     # No offer to install Mono or Gecko while the prefix is made. Only then: the res: protocol that the
     # page address goes through lives in mshtml, and a disabled mshtml refuses it.
-    subprocess.run([str(WINE64), "wineboot", "-i"], env=dict(env, WINEDLLOVERRIDES="mscoree,mshtml="),
-                   stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True, timeout=180)
     # Without a window manager on the display, Wine waits for one on every box it hides; windows that
     # Wine manages itself close at once and carry their caption in the pictures. Debian 13's Wine finds no
     # font for Chinese text by itself (Debian 12's finds one through fontconfig) and drew the boxes' text as
@@ -152,7 +153,8 @@ def start(work, helpers, display=None):
                     "set", "HKCU", b"Software\\Wine\\X11 Driver".hex(), b"Managed".hex(), "1", b"N\0".hex(),
                     "set", "HKCU", b"Software\\Wine\\Fonts\\Replacements".hex(), b"SimSun".hex(), "1",
                     b"WenQuanYi Micro Hei\0".hex()],
-                   env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True, timeout=60)
+                   env=dict(env, WINEDLLOVERRIDES="mscoree,mshtml="), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                   check=True, timeout=180)
     # This Wine does not find Marlett, the font of the caption buttons, in its own folder and draws the
     # close button as a plain "r"; a copy in the prefix's Fonts folder is found.
     marlett = Path("/usr/share/wine/fonts/marlett.ttf")
@@ -166,7 +168,7 @@ def start(work, helpers, display=None):
     desktop.stdout.close()
     if said.strip() != b"desktop":
         raise RuntimeError(f"hold_desktop.exe did not say within 60 s that it holds Wine's desktop; it said {said!r}")
-    print(f"Wine session on display {display}, prefix {prefix} (wineboot took {time.monotonic() - started:.1f} s)")
+    print(f"Wine session on display {display}, prefix {prefix} (the prefix took {time.monotonic() - started:.1f} s)")
     return 0
 
 
