@@ -11,6 +11,7 @@ from the build whose windows this Wine draws.
 import json
 import os
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -110,7 +111,8 @@ def wine(program, *arguments, timeout=60, display=True, cwd=None):
     hold a pipe open. With display=False the program has no display to show windows on; `cwd` (a
     folder on this machine) is its current folder."""
     state = session_state()
-    env = session.wine_environment(state)
+    # Wine's error lines go with the report: a helper that ends before it says anything is told by them.
+    env = dict(session.wine_environment(state), WINEDEBUG="-all,err+all")
     if not display:
         del env["DISPLAY"]
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
@@ -133,8 +135,8 @@ def run_clipindex(command_line, answers, application=None, picture=None, display
     if picture:
         arguments.append("picture=" + picture)
     arguments += [f"picture{number}={path}" for number, path in (pictures or {}).items()]
-    _, report, errors = wine(HELPERS / "run_clipindex.exe", *arguments, *answers, display=display, timeout=timeout,
-                             cwd=cwd)
+    code, report, errors = wine(HELPERS / "run_clipindex.exe", *arguments, *answers, display=display,
+                                timeout=timeout, cwd=cwd)
     boxes, exit_code, text_pixels = [], None, -1
     for line in report.splitlines():
         words = line.split()
@@ -149,7 +151,14 @@ def run_clipindex(command_line, answers, application=None, picture=None, display
             exit_code = "timeout"
         elif words[:1] == ["picture"]:
             text_pixels = int(words[1].split("=")[1])
+    if exit_code is None:
+        errors += f"run_clipindex.exe wrote no exit line; wine64 ended with {ended(code)}\n"
     return Run(boxes, exit_code, report + errors, text_pixels)
+
+
+def ended(code):
+    """How a process ended, from its exit code as subprocess gives it."""
+    return f"signal {-code} ({signal.strsignal(-code)})" if code < 0 else f"exit code {code}"
 
 
 # --- registry -----------------------------------------------------------------------------------------
