@@ -6,7 +6,8 @@ usage: check_page_file.py PAGE
 The file: valid code page 936 (GBK), CR LF line ends only, no byte-order mark, "<script>" first and
 "</script>" last with no line end after it, exactly one script element, no character-set declaration.
 The script: old JavaScript that reaches only what the browser hands a menu page (external.menuArguments,
-the document's applets, getAttribute, the body's style.background and innerHTML) and plain string methods.
+the document's applets, getAttribute, the nodes' first child, next sibling and name, the body's
+style.background and innerHTML) and plain string methods.
 """
 import re
 import sys
@@ -14,9 +15,10 @@ import sys
 # Every name the script may use: the language's old keywords, the host objects and members above, and
 # string, array and regular-expression methods that every old engine has; then the script's own names.
 KEYWORDS = {"var", "function", "return", "for", "if", "else", "null", "true", "false", "new"}
-HOST = {"external", "menuArguments", "document", "applets", "length", "getAttribute", "body", "style",
-        "background", "innerHTML"}
-BUILTINS = {"substring", "lastIndexOf", "indexOf", "charAt", "split", "join", "replace", "RegExp"}
+HOST = {"external", "menuArguments", "document", "applets", "length", "getAttribute", "firstChild", "nextSibling",
+        "nodeName", "body", "style", "background", "innerHTML"}
+BUILTINS = {"substring", "lastIndexOf", "indexOf", "charAt", "toLowerCase", "split", "join", "replace", "RegExp",
+            "String"}
 
 
 def code_without_comments_and_strings(script):

@@ -9,8 +9,8 @@
 // no character set on a Chinese system.
 //
 // Chromium's own document.applets is always empty, so the sample document gets one that lists its
-// <object> elements in document order (a live collection, as the browser's own is); an object that was
-// given a movie param reports that movie as its Movie, as the Flash control does.
+// <object> elements in document order (a live collection, as the browser's own is). Each object answers
+// getAttribute as the host picked (pickInBrowser) does: by default Chromium's own, as users' IE does.
 //
 // Chromium plays no Flash either: Ruffle, a Flash player in WebAssembly, plays the plug-in's part. A
 // frame sent to a movie address gets a small player page there, and the player's own request for that
@@ -18,7 +18,7 @@
 //
 //   const { openHarness } = require('./harness');
 //   const harness = await openHarness();                  // server on 127.0.0.1 and chromium
-//   const run = await harness.runPage({ pageBytes, sampleUrl: harness.url('/samples/movies.html') });
+//   const run = await harness.runPage({ pageBytes, sampleUrl: harness.url('/samples/movies.html'), host });
 //   const view = await run.view();                        // links, frame, background, ...
 //   const { frameUrl } = await run.clickLink(0);          // the first movie's address loads into the frame playarea
 //   const { numFrames } = await run.playMovie();          // the player there plays it; what Ruffle reports of it
@@ -143,28 +143,30 @@ function startServer(samplesDir) {
   });
 }
 
-// Runs inside the sample page: the host's side of picking the menu entry. Returns the page script's
-// error, if any, the reads of document.embeds, the name of its window afterwards, and the time of the
-// script's run and of the layout that it causes, measured here in the page.
-function pickInBrowser(pageText) {
+// Runs inside the sample page: the host's side of picking the menu entry, as one of two hosts. 'standards'
+// is Chromium's own getAttribute, which takes content attributes only, as IE 8 and later do in a standards
+// mode and any IE does without Flash Player. 'control' is a loaded Flash control in an old document mode,
+// which answers getAttribute("Movie") (any case) with the movie attribute or else the movie param's value.
+// Returns the page script's error, if any, the reads of document.embeds, the name of its window afterwards,
+// and the time of the script's run and of the layout that it causes, measured here in the page.
+function pickInBrowser({ pageText, host }) {
   const doc = document;
   const objects = doc.getElementsByTagName('object');
   Object.defineProperty(doc, 'applets', { configurable: true, get: () => objects });
-  // The Flash control answers for Movie (any case) the value of the object's movie param; an object
-  // without one is left as it is.
   const ownGetAttribute = Element.prototype.getAttribute;
   Object.defineProperty(HTMLObjectElement.prototype, 'getAttribute', {
     configurable: true,
     writable: true,
     value: function getAttribute(name) {
-      if (String(name).toLowerCase() === 'movie') {
+      const own = ownGetAttribute.call(this, name);
+      if (host === 'control' && own === null && String(name).toLowerCase() === 'movie') {
         for (const child of this.children) {
           if (child.localName === 'param' && (ownGetAttribute.call(child, 'name') || '').toLowerCase() === 'movie') {
             return ownGetAttribute.call(child, 'value') || '';
           }
         }
       }
-      return ownGetAttribute.call(this, name);
+      return own;
     },
   });
   // The page must not read the plug-in collection: count the reads.
@@ -270,10 +272,10 @@ class SamplePage {
     return this.wait(step, () => this.page.evaluate(fn, arg));
   }
 
-  // The user picks the menu entry on this page: the page's bytes run against it.
-  async pick(pageBytes) {
+  // The user picks the menu entry on this page: the page's bytes run against it, in the host given.
+  async pick(pageBytes, host = 'standards') {
     const pageText = new TextDecoder('gbk', { fatal: true }).decode(pageBytes);
-    const result = await this.evaluate('picking the menu entry', pickInBrowser, pageText);
+    const result = await this.evaluate(`picking the menu entry (${host})`, pickInBrowser, { pageText, host });
     if (result.error) throw new Error(`the page's script failed: ${result.error}`);
     return result;
   }
@@ -403,9 +405,9 @@ class Harness {
   }
 
   // Opens the sample page and picks the menu entry on it once.
-  async runPage({ pageBytes, sampleUrl, viewport }) {
+  async runPage({ pageBytes, sampleUrl, viewport, host }) {
     const sample = await this.openSample(sampleUrl, { viewport });
-    sample.timing = await sample.pick(pageBytes);
+    sample.timing = await sample.pick(pageBytes, host);
     return sample;
   }
 

@@ -25,11 +25,11 @@ test('the rewritten page fills the window: the list on the left, the frame on th
     return {
       frame: box(document.querySelector('iframe')),
       list: box(document.querySelector('td')),
-      atLeft: document.elementFromPoint(innerWidth * 0.1, innerHeight / 2).localName,
+      inList: document.elementFromPoint(innerWidth * 0.1, innerHeight / 2).closest('td') === document.querySelector('td'),
       atRight: document.elementFromPoint(innerWidth * 0.7, innerHeight / 2).localName,
     };
   });
-  assert.equal(layout.atLeft, 'td', 'the list cell is at the left');
+  assert.ok(layout.inList, 'the list cell (or a link in it) is at the left');
   assert.equal(layout.atRight, 'iframe', 'the frame is at the right');
   assert.ok(layout.frame.left >= layout.list.right, `the frame starts after the list: ${JSON.stringify(layout)}`);
   assert.ok(layout.frame.height > viewport.height * 0.75, `the frame's height: ${layout.frame.height}`);

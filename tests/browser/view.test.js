@@ -11,11 +11,14 @@ const texts = require('./page_texts');
 
 let harness;
 const pageBytes = texts.readPage();
+// Each case in both hosts (harness.js): an old document mode's Flash control, and standards getAttribute.
+const eachHost = (title, body) => ['control', 'standards'].forEach((host) =>
+  test(`${title} (${host})`, () => body(host)));
 before(async () => { harness = await openHarness(); });
 after(async () => { if (harness) await harness.close(); });
 
-// movies.html, object by object: [movie param, name listed]; objects without a movie param and the embed are
-// left out, as the page must leave them out.
+// movies.html, object by object: [Movie (the attribute, else the movie param), name listed]; objects without
+// either and the embed are left out, as the page must leave them out.
 const sampleMovies = (origin) => [
   [`${origin}/movies/absolute.swf`, 'absolute.swf'],
   ['clips/relative.swf', 'relative.swf'],
@@ -27,6 +30,10 @@ const sampleMovies = (origin) => [
   ['clips/relative.swf', 'relative.swf'],
   ['', ''],
   ['clips/片头 动画.swf?第=1&b=2', '片头 动画.swf?第=1&b=2'],
+  ['clips/UPPER.swf', 'UPPER.swf'],
+  ['clips/attribute.swf', 'attribute.swf'],
+  ['clips/outer.swf', 'outer.swf'],
+  ['clips/say "hi".swf', 'say "hi".swf'],
 ];
 
 // Addresses that break markup they are pasted into unescaped: [movie param, name listed].
@@ -73,8 +80,8 @@ async function assertView(sample, listed) {
   return view;
 }
 
-test('lists each object with a Movie, in order, resolved against the page; skips the rest', async () => {
-  const sample = await harness.runPage({ pageBytes, sampleUrl: '/samples/movies.html' });
+eachHost('lists each object with a Movie, in order, resolved against the page; skips the rest', async (host) => {
+  const sample = await harness.runPage({ pageBytes, host, sampleUrl: '/samples/movies.html' });
   const base = harness.url('/samples/movies.html');
   const listed = sampleMovies(harness.origin).map(([address, name]) => [address, name, new URL(address, base).href]);
   const view = await assertView(sample, listed);
@@ -85,25 +92,25 @@ test('lists each object with a Movie, in order, resolved against the page; skips
   await sample.close();
 });
 
-test('a page without objects gets an empty list, the footer and the empty frame', async () => {
-  const sample = await harness.runPage({ pageBytes, sampleUrl: '/samples/empty.html' });
+eachHost('a page without objects gets an empty list, the footer and the empty frame', async (host) => {
+  const sample = await harness.runPage({ pageBytes, host, sampleUrl: '/samples/empty.html' });
   await assertView(sample, []);
   await sample.close();
 });
 
-test('picking the entry again on the rewritten page builds the view afresh, with an empty list', async () => {
-  const sample = await harness.runPage({ pageBytes, sampleUrl: '/samples/movies.html' });
-  await sample.pick(pageBytes);
+eachHost('picking the entry again on the rewritten page builds the view afresh, with an empty list', async (host) => {
+  const sample = await harness.runPage({ pageBytes, host, sampleUrl: '/samples/movies.html' });
+  await sample.pick(pageBytes, host);
   await assertView(sample, []);
   await sample.close();
 });
 
-test('hostile addresses give one working link each and inject no markup', async () => {
+eachHost('hostile addresses give one working link each and inject no markup', async (host) => {
   const sample = await harness.openSample('/samples/empty.html');
   const addresses = HOSTILE.map(([address]) => address);
   await sample.addObjects(addresses);
   const resolved = await sample.resolve(addresses);
-  await sample.pick(pageBytes);
+  await sample.pick(pageBytes, host);
   const view = await assertView(sample, HOSTILE.map(([address, name], i) => [address, name, resolved[i]]));
 
   const tags = view.elements.map((e) => e.tag).join(' ');
