@@ -2,7 +2,8 @@
 """Static checks of a built clipindex.exe, read back with real PE readers: pefile for the headers and
 imports, icoutils' wrestool for the resources.
 
-usage: check_executable.py EXE pe32|pe32+ PAGE_FILE [--max-size BYTES]
+usage: check_executable.py EXE pe32|pe32+ PAGE_FILE --windows VERSION [--max-size BYTES]
+  VERSION: the OS and subsystem version the file must carry, the oldest Windows it promises to start on
 """
 import argparse
 import re
@@ -49,6 +50,7 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("kind", choices=["pe32", "pe32+"])
     parser.add_argument("page")
+    parser.add_argument("--windows", required=True)
     parser.add_argument("--max-size", type=int)
     args = parser.parse_args()
     pe = pefile.PE(args.exe)
@@ -56,6 +58,9 @@ def main():
 
     check("optional header magic", hex(optional.Magic), "0x10b" if args.kind == "pe32" else "0x20b")
     check("subsystem (2: Windows GUI)", optional.Subsystem, 2)
+    for version in ("OperatingSystem", "Subsystem"):
+        check(f"{version} version", "{}.{}".format(*(getattr(optional, f"{side}{version}Version")
+                                                       for side in ("Major", "Minor"))), args.windows)
     check("imports", imports(pe), IMPORTS)
     # ASLR and DEP (and, 64-bit, high-entropy ASLR), with the relocations that moving the image needs
     check("DllCharacteristics", hex(optional.DllCharacteristics), "0x140" if args.kind == "pe32" else "0x160")
