@@ -12,6 +12,7 @@ Each step prints what it found; the first step that fails stops the road with ex
 Called by ./run, after the setup and the builds; ./run --help tells the options.
 """
 import argparse
+import hashlib
 import json
 import os
 import shutil
@@ -325,7 +326,10 @@ def main():
     say(f"done in {time.monotonic() - started:.0f} s. Pictures:")
     for name, path in pictures.items():
         say(f"      {path}")
-    say(f"clipindex.exe for Windows (32-bit, the one to ship): {args.win32 / 'clipindex.exe'}")
+    shipped = args.win32 / "clipindex.exe"
+    say(f"clipindex.exe for Windows (32-bit, the one to ship): {shipped}")
+    # for a user to compare a copy they were given (on Windows: certutil -hashfile clipindex.exe SHA256)
+    say(f"      SHA-256 {hashlib.sha256(shipped.read_bytes()).hexdigest()}")
     return 0
 
 

@@ -4,6 +4,7 @@ exit code 0, a line for each of the four steps, and the three pictures as real P
 size; and that the ways it can stop early say so in a line, without a Python traceback.
 usage: check_road.py WIN64_BUILD WIN32_BUILD OUT_DIR"""
 import contextlib
+import hashlib
 import json
 import os
 import shutil
@@ -193,6 +194,8 @@ def main():
             failures.append(f"no line for step {step}")
     if "both keys are gone" not in road.stdout:
         failures.append("the road did not show both keys gone")
+    if f"SHA-256 {hashlib.sha256(Path(win32, 'clipindex.exe').read_bytes()).hexdigest()}" not in road.stdout:
+        failures.append("the road did not give the shipped file's SHA-256")
     for name, bounds in PICTURES.items():
         size = png_size(out / name) if (out / name).exists() else None
         if size is None:
