@@ -7,11 +7,15 @@ usage: check_executable.py EXE pe32|pe32+ PAGE_FILE --windows VERSION [--max-siz
 """
 import argparse
 import re
+import shutil
 import struct
 import subprocess
 import sys
 
-import pefile
+try:
+    import pefile
+except ImportError:  # the test skips, saying so
+    pefile = None
 
 # What the program uses of Windows, and nothing else.
 IMPORTS = {
@@ -53,6 +57,10 @@ def main():
     parser.add_argument("--windows", required=True)
     parser.add_argument("--max-size", type=int)
     args = parser.parse_args()
+    if pefile is None or shutil.which("wrestool") is None:
+        print("SKIP: the PE readers pefile and wrestool are not both installed (Debian packages python3-pefile and "
+              "icoutils; scripts/setup installs them)")
+        return 77
     pe = pefile.PE(args.exe)
     optional = pe.OPTIONAL_HEADER
 
