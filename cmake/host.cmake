@@ -5,6 +5,8 @@
 option(CLIPINDEX_SANITIZE "build the host tests with ASan and UBSan" OFF)
 option(CLIPINDEX_FUZZ "build the libFuzzer target of the argument scan" OFF)
 enable_testing()
+# How the tests start Python: with the shared package, cliptools, importable.
+set(CLIPINDEX_PYTHON ${PROJECT_SOURCE_DIR}/scripts/python)
 
 # A test whose tool is missing here: configuring goes on, and the test skips, saying which tool and how to
 # get it (./test, which installs every tool, fails on the skip).

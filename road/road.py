@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """The road a user walks with clipindex, walked here under Wine and Chromium:
 
   1. install: clipindex.exe starts without arguments and the install question is answered Yes; the
@@ -9,7 +8,8 @@
   4. uninstall: the uninstall entry's command runs as the programs list runs it, answered Yes
 
 Each step prints what it found; the first step that fails stops the road with exit code 1.
-Called by ./run, after the setup and the builds; ./run --help tells the options.
+Called by ./run (scripts/python road/road.py), after the setup and the builds; ./run --help tells the
+options.
 """
 import argparse
 import hashlib
@@ -24,11 +24,9 @@ import textwrap
 import time
 from pathlib import Path
 
-import node_version
+from cliptools import node_version, wine_session, wow64
 
-ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "scripts"))
-import wow64  # noqa: E402  pylint: disable=wrong-import-position
+ROOT = Path(__file__).resolve().parents[1]
 
 STEPS = 4
 CHROMIUM = "/usr/bin/chromium"
@@ -105,9 +103,9 @@ def page_shown(browser):
     return shown
 
 
-def start_wine(session, work, helpers, display):
+def start_wine(work, helpers, display):
     try:
-        started = session.start(work, helpers, display=display)
+        started = wine_session.start(work, helpers, display=display)
     except Exception as failure:  # Xvfb or wineboot did not come up: say what, with the end of their log
         log = (work / "session.log").read_text(errors="replace")[-1500:] if (work / "session.log").exists() else ""
         raise RoadFailed(f"Wine did not start: {failure}\n{log}") from failure
@@ -115,7 +113,7 @@ def start_wine(session, work, helpers, display):
         raise RoadFailed("Wine or Xvfb is not installed (scripts/setup installs them)")
 
 
-def missing_parts(args, helpers, session):
+def missing_parts(args, helpers):
     """What the road needs besides Wine's prefix, each missing part with how to get it: found in a
     moment, before a prefix takes its seconds to make."""
     missing = []
@@ -130,7 +128,7 @@ def missing_parts(args, helpers, session):
     absent = [str(path) for path in built if not path.is_file()]
     if absent:
         missing.append("not built (scripts/build win32 win64): " + ", ".join(absent))
-    tools = session.missing_tools(decision)
+    tools = wine_session.missing_tools(decision)
     tools += [tool for tool, found in (("node", shutil.which("node")), ("chromium", Path(CHROMIUM).exists()))
               if not found]
     if tools:
@@ -144,9 +142,10 @@ def missing_parts(args, helpers, session):
     return missing
 
 
-def walk(args, work, helpers, session, progress):
+def walk(args, work, helpers, progress):
     """The road's steps, each noted in progress["step"] as it starts; returns the pictures it took."""
-    import winetest as w  # pylint: disable=import-outside-toplevel
+    # once the road's folder and programs are in the environment, which the driver reads as it loads
+    from cliptools import wine as w  # pylint: disable=import-outside-toplevel
 
     pictures = {}
     args.out.mkdir(parents=True, exist_ok=True)
@@ -155,7 +154,7 @@ def walk(args, work, helpers, session, progress):
     progress["step"] = "Wine"
     say(f"[0/{STEPS}] Wine: a fresh prefix in {work / 'prefix'}"
         + ("" if args.interactive else ", on a virtual display"))
-    start_wine(session, work, helpers, os.environ["DISPLAY"] if args.interactive else None)
+    start_wine(work, helpers, os.environ["DISPLAY"] if args.interactive else None)
     answer = (lambda *answers: ["user"] * len(answers)) if args.interactive else (lambda *answers: list(answers))
     picture_dir = "C:\\road"
     w.prefix_file(picture_dir).mkdir(parents=True, exist_ok=True)
@@ -236,11 +235,11 @@ def walk(args, work, helpers, session, progress):
     return pictures
 
 
-def stop(session, work, keep):
+def stop(work, keep):
     """Stops the road's Wine session and removes its folder, each step even when the one before it failed;
     returns what failed. (./run's namespaces end whatever is left of the road, however it ends.)"""
     failures = []
-    for what, step in (("stopping the Wine session", lambda: session.stop(work, say=lambda _: None)),
+    for what, step in (("stopping the Wine session", lambda: wine_session.stop(work, say=lambda _: None)),
                        (f"removing {work}", lambda: keep or shutil.rmtree(work))):
         try:
             step()
@@ -276,10 +275,7 @@ def main():
         args = arguments()
         exe64 = args.win64 / "clipindex.exe"
         helpers = args.win64 / "tests" / "wine" / "helpers"
-        sys.path.insert(0, str(ROOT / "tests" / "wine"))
-        import session  # pylint: disable=import-outside-toplevel
-
-        missing = missing_parts(args, helpers, session)
+        missing = missing_parts(args, helpers)
         if missing:
             print("road stopped at the check step: " + "; ".join(missing), file=sys.stderr)
             return 1
@@ -295,7 +291,7 @@ def main():
         os.environ.update(TMPDIR=str(work), CLIPINDEX_WINE_WORK=str(work), CLIPINDEX_EXE=str(exe64),
                           CLIPINDEX_SHIPPED_EXE=str(args.win32 / "clipindex.exe"),
                           CLIPINDEX_WINE_HELPERS=str(helpers))
-        pictures = walk(args, work, helpers, session, progress)
+        pictures = walk(args, work, helpers, progress)
         failed = None
     except Interrupted:
         failed = None  # said below, once the stop is done
@@ -305,7 +301,7 @@ def main():
         failed = f"{type(failure).__name__}: {failure}"
     finally:
         stopping.append(True)
-        failures = stop(session, work, args.keep) if work else []
+        failures = stop(work, args.keep) if work else []
     if caught:
         if failures:
             ended = "could not end all it started: " + "; ".join(failures)

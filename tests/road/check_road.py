@@ -16,9 +16,9 @@ import tempfile
 import time
 from pathlib import Path
 
+from cliptools import wine_session
+
 ROOT = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(ROOT / "tests" / "wine"))
-import session  # noqa: E402  pylint: disable=wrong-import-position
 # picture: the smallest and largest width and height it may have. A box's size comes from the program's
 # text; the page's picture is as large as the window the road chose, so only its being a PNG is checked.
 PICTURES = {
@@ -60,7 +60,7 @@ def early_stops(win64, win32):
     Path(empty_build, ruffle).parent.mkdir(parents=True)
     Path(empty_build, ruffle).write_text("not Ruffle")
     road = [sys.executable, str(ROOT / "road" / "road.py"), "--win32", win32, "--out", empty_build]
-    wow64 = [sys.executable, str(ROOT / "scripts" / "wow64.py")]
+    wow64 = [sys.executable, "-m", "cliptools.wow64"]
     cases = [
         # a narrow terminal wraps the help; the folder must still show whole, however long the checkout's path
         ("--help names the default folder", [str(ROOT / "run"), "--help"], {"COLUMNS": "30"}, 0,
@@ -88,14 +88,15 @@ def early_stops(win64, win32):
          "32-bit code, but Wine 9.0 was never measured here, so it is taken as one that does not draw"),
         ("a decision that a crash passed on", road + ["--win64", win64], {"CLIPINDEX_WOW64_DECISION": "Killed"}, 1,
          "road stopped at the check step: no decision on which clipindex.exe runs under Wine"),
-        ("CLIPINDEX_WOW64=off over one passed on", [sys.executable, "-c", "import wow64; print(wow64.decision())"],
-         {"PYTHONPATH": ROOT / "scripts", "CLIPINDEX_WOW64": "off", "CLIPINDEX_WOW64_DECISION": "shipped x"}, 0,
+        ("CLIPINDEX_WOW64=off over one passed on",
+         [sys.executable, "-c", "from cliptools import wow64; print(wow64.decision())"],
+         {"CLIPINDEX_WOW64": "off", "CLIPINDEX_WOW64_DECISION": "shipped x"}, 0,
          "64-bit the 64-bit build stands in for the shipped 32-bit clipindex.exe: CLIPINDEX_WOW64=off"),
         ("Ctrl-C during the WoW64 folder's download", ["sh", "-c", " ".join(wow64) + ' make-folder; echo "ended with '
          '$?, left: $(ls -A "$CLIPINDEX_BUILD/wow64") $(cat /proc/$(cat "$CLIPINDEX_BUILD/apt")/cmdline)(end)"'],
          {"PATH": empty_build + os.pathsep + os.environ["PATH"], "CLIPINDEX_BUILD": empty_build}, 0,
          "ended with 130, left: (end)"),
-        ("an npm package that is not the pinned one", [sys.executable, ROOT / "scripts" / "node_packages.py"],
+        ("an npm package that is not the pinned one", [sys.executable, "-m", "cliptools.npm_packages"],
          {"npm_config_registry": f"file://{empty_build}"}, 1,
          f"@ruffle-rs/ruffle: file://{empty_build}/{ruffle} is not the package that package-lock.json pins"),
     ]
@@ -138,7 +139,7 @@ def stopped_runs(build, out):
     namespaces = os.environ.get("CLIPINDEX_NAMESPACES") or subprocess.run(  # outside ./test: found as ./test does
         ["bash", "-c", '. "$0" && find_namespaces 2>/dev/null && echo "$CLIPINDEX_NAMESPACES"', ROOT / "scripts" / "stops.sh"],
         capture_output=True, text=True, check=False).stdout.strip()
-    xvfb, display = session.start_xvfb(subprocess.DEVNULL, os.environ)
+    xvfb, display = wine_session.start_xvfb(subprocess.DEVNULL, os.environ)
     failures = []
     try:
         # what, the command's prefix, the stop, the exit code and words it then gives, whether it runs here
@@ -157,7 +158,7 @@ def stopped_runs(build, out):
                                   env={**os.environ, "CLIPINDEX_BUILD": build, "DISPLAY": display,
                                        mark.split("=")[0]: mark.split("=")[1]}) as run:
                 said, deadline = b"", time.monotonic() + 120
-                while b"[1/4]" not in said and (line := session.read_line(run.stdout, deadline - time.monotonic())):
+                while b"[1/4]" not in said and (line := wine_session.read_line(run.stdout, deadline - time.monotonic())):
                     said += line
                 stop(run)
                 said += run.communicate(timeout=60)[0]

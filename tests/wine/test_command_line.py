@@ -4,7 +4,8 @@ question that appears tells whether the run is an install or an uninstall. Every
 No, so the registry stays as it was."""
 import sys
 
-from winetest import INSTALL_QUESTION, UNINSTALL_QUESTION, gbk, main, place_exe, run_clipindex, snapshot
+from cliptools.wine import INSTALL_QUESTION, UNINSTALL_QUESTION, gbk, place_exe, run_clipindex
+from winetest import main, snapshot
 
 EXE_FOLDER = "C:\\Program Files\\Clip Index"
 INSTALL, UNINSTALL = INSTALL_QUESTION, UNINSTALL_QUESTION

@@ -3,8 +3,8 @@
 box."""
 import sys
 
-from winetest import (INSTALL_QUESTION, UNINSTALL_QUESTION, gbk, main, place_exe, remove_installation,
-                      run_clipindex, snapshot, write_installation)
+from cliptools.wine import INSTALL_QUESTION, UNINSTALL_QUESTION, gbk, place_exe, run_clipindex
+from winetest import main, remove_installation, snapshot, write_installation
 
 EXE_FOLDER = "C:\\Program Files\\Clip Index"
 

@@ -3,9 +3,9 @@
 question, leaves what it had done in place, and exits with code 0."""
 import sys
 
-from winetest import (INSTALL_QUESTION, MENU_KEY, MENU_PARENT, REGISTRY_ERROR, UNINSTALL_KEY, UNINSTALL_PARENT,
-                      UNINSTALL_QUESTION, gbk, installed_keys, main, place_exe, read_keys, registry,
-                      remove_installation, run_clipindex, snapshot, write_installation)
+from cliptools.wine import (INSTALL_QUESTION, MENU_KEY, MENU_PARENT, REGISTRY_ERROR, UNINSTALL_KEY, UNINSTALL_PARENT,
+                            UNINSTALL_QUESTION, gbk, place_exe, read_keys, registry, run_clipindex)
+from winetest import installed_keys, main, remove_installation, snapshot, write_installation
 
 EXE_FOLDER = "C:\\Program Files\\Clip Index"
 URL = "res://C:\\Program Files\\Clip Index\\clipindex.exe/clipindex"

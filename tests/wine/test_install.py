@@ -3,11 +3,12 @@
 picture of the install question."""
 import sys
 
-from winetest import (BUILD_64_EXE, DECISION, DRAWN_EXE, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT,
-                      REG_DWORD, REGISTRY_ERROR, SCREENSHOTS, UNINSTALL_DONE, UNINSTALL_KEY,
-                      UNINSTALL_KEY_OF_THE_OTHER_VIEW, UNINSTALL_QUESTION, Key, gbk, install_from, installed_keys, main,
-                      place_exe, ppm_to_png, prefix_file, read_keys, registry, remove_installation, run_clipindex,
-                      text_value, write_installation)
+from cliptools.wine import (BUILD_64_EXE, DECISION, DRAWN_EXE, INSTALL_DONE, INSTALL_QUESTION, MENU_KEY, MENU_PARENT,
+                            REGISTRY_ERROR, REG_DWORD, UNINSTALL_DONE, UNINSTALL_KEY, UNINSTALL_KEY_OF_THE_OTHER_VIEW,
+                            UNINSTALL_QUESTION, Key, gbk, place_exe, ppm_to_png, prefix_file, read_keys, registry,
+                            run_clipindex)
+from winetest import (SCREENSHOTS, install_from, installed_keys, main, remove_installation, text_value,
+                      write_installation)
 
 PROGRAM_FILES = "C:\\Program Files\\Clip Index"
 

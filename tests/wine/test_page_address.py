@@ -6,9 +6,9 @@ import os
 import sys
 from pathlib import Path
 
-from winetest import (HELPERS, INSTALL_QUESTION, MENU_KEY, REGISTRY_ERROR, SHIPPED_EXE, fresh_install_from, gbk,
-                      install_from, main, place_exe, prefix_file, read_keys, read_res_url, remove_installation,
-                      snapshot, write_installation)
+from cliptools.wine import (HELPERS, INSTALL_QUESTION, MENU_KEY, REGISTRY_ERROR, SHIPPED_EXE, gbk, place_exe,
+                            prefix_file, read_keys, read_res_url)
+from winetest import fresh_install_from, install_from, main, remove_installation, snapshot, write_installation
 
 PAGE = Path(os.environ.get("CLIPINDEX_PAGE", "clipindex.htm")).read_bytes()
 

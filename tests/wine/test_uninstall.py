@@ -3,8 +3,8 @@
 starts it as a command line, leaving the system to find the program in it."""
 import sys
 
-from winetest import (UNINSTALL_DONE, UNINSTALL_QUESTION, MENU_KEY, UNINSTALL_KEY, fresh_install_from, installed_keys,
-                      main, read_keys, run_clipindex, snapshot)
+from cliptools.wine import MENU_KEY, UNINSTALL_DONE, UNINSTALL_KEY, UNINSTALL_QUESTION, read_keys, run_clipindex
+from winetest import fresh_install_from, installed_keys, main, snapshot
 
 FOLDERS = {
     # test name: folder, the uninstall command that the install should write

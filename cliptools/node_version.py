@@ -1,9 +1,8 @@
-#!/usr/bin/env python3
 """Whether the `node` on PATH can run the playwright-core that package-lock.json pins: its `engines`
 entry (">=18") says which Node.js major it needs. Run by scripts/setup, and by the road's check step
 before any Wine prefix is made.
 
-usage: node_version.py   (exit 1, with what to do, when the node found is too old or the entry cannot be read)
+usage: scripts/python -m cliptools.node_version   (exit 1, with what to do, when the node found is too old or the entry cannot be read)
 """
 import json
 import re
@@ -11,7 +10,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = Path(__file__).resolve().parents[1]
 
 
 def problem():
@@ -25,7 +24,7 @@ def problem():
         entry = repr(engines) if engines else "missing"
         return (f"cannot tell which Node.js playwright-core {playwright.get('version', '(not in the lock)')} "
                 f"needs: its engines entry in package-lock.json is {entry}, and this check reads only the form "
-                "\">=N\" (road/node_version.py)")
+                "\">=N\" (cliptools/node_version.py)")
     wanted = int(floor.group(1))
     try:
         said = subprocess.run(["node", "--version"], capture_output=True, text=True, timeout=30,

@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Installs the npm packages that package-lock.json pins (playwright-core, Ruffle) into node_modules, as
 `npm ci` would: each package's tarball from the npm registry (npm_config_registry, as npm reads it, or
 registry.npmjs.org), checked against the lock's sha512 before any of it is unpacked. Debian's npm package
@@ -8,7 +7,7 @@ A stop, or a download that fails, leaves node_modules as it was: the packages ar
 temporary folder beside it, which then takes its place. node_modules/.package-lock.json, a copy of the
 lock, is written last, so that setup installs anew once the lock is newer (a pin moved).
 
-usage: node_packages.py   (exit 1, with the reason, when a package cannot be fetched or is not the pinned one)
+usage: scripts/python -m cliptools.npm_packages   (exit 1, with the reason, when a package cannot be fetched or is not the pinned one)
 """
 import base64
 import hashlib
@@ -22,9 +21,9 @@ import tempfile
 import urllib.request
 from pathlib import Path, PurePosixPath
 
-import wow64
+from cliptools.stops import Stopped, end_by, stop_by_signals
 
-ROOT = Path(__file__).resolve().parent.parent
+ROOT = Path(__file__).resolve().parents[1]
 REGISTRY = "https://registry.npmjs.org/"
 # the system's certificate authorities, and those that a network's proxy asks Node.js to trust, as npm would
 TRUSTED = ssl.create_default_context()
@@ -112,14 +111,14 @@ def install():
 
 
 def main():
-    wow64.stop_by_signals()
+    stop_by_signals()
     try:
         install()
     except Refused as failure:
         print(f"setup: the npm packages are not installed: {failure}", file=sys.stderr)
         return 1
-    except wow64.Stopped as stop:
-        wow64.end_by(stop)
+    except Stopped as stop:
+        end_by(stop)
     return 0
 
 

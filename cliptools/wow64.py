@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """Which clipindex.exe a run runs under Wine, decided once for the run, and the WoW64 folder that the
 shipped 32-bit file needs there.
 
@@ -23,12 +22,13 @@ shipped file runs, and writes it to build/wow64/decision; ./run and ./test pass 
 CLIPINDEX_WOW64_DECISION, unless CLIPINDEX_WOW64=off asks for the 64-bit build. Where none was passed on (a
 plain ctest, the road alone), the Wine session makes it once and records it.
 
-usage: wow64.py decide      prints this machine's decision (exit 0; 2: it cannot be made, with the reason)
-       wow64.py decide runs|refuses WINE_VERSION
-                            prints the decision for those two facts, without asking this machine
-       wow64.py prepare     makes the decision and, where the shipped file runs, the folder (setup, as root)
-       wow64.py make-folder makes the folder for the installed Wine, whatever this machine runs
-       wow64.py dry-run     says what `prepare` would download; downloads only apt's package lists
+usage: scripts/python -m cliptools.wow64 COMMAND
+  decide        prints this machine's decision (exit 0; 2: it cannot be made, with the reason)
+  decide runs|refuses WINE_VERSION
+                prints the decision for those two facts, without asking this machine
+  prepare       makes the decision and, where the shipped file runs, the folder (setup, as root)
+  make-folder   makes the folder for the installed Wine, whatever this machine runs
+  dry-run       says what `prepare` would download; downloads only apt's package lists
 """
 import os
 import re
@@ -40,7 +40,9 @@ import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parent.parent
+from cliptools.stops import Stopped, end_by, run, stop_by_signals
+
+ROOT = Path(__file__).resolve().parents[1]
 BUILD = Path(os.environ.get("CLIPINDEX_BUILD", ROOT / "build"))
 VARIABLE = "CLIPINDEX_WOW64_DECISION"
 WINE_UNIX = Path("/usr/lib/x86_64-linux-gnu/wine/x86_64-unix")
@@ -53,14 +55,6 @@ STANDS_IN = "the 64-bit build stands in for the shipped 32-bit clipindex.exe: "
 
 class NoDecision(Exception):
     """The probe cannot tell, or a decision passed on is none: an error, with its reason."""
-
-
-class Stopped(BaseException):
-    """A signal that stops a command: not an Exception, so that no `except Exception` takes it."""
-
-
-# the signal that stopped the command, and whether it is held while a step starts (run)
-STOP = {"came": None, "held": False}
 
 
 @dataclass(frozen=True)
@@ -159,27 +153,6 @@ def ready(path):
     return path is not None and (path / "i386-windows" / "ntdll.dll").is_file()
 
 
-def run(command, **options):
-    """A step of the download, in a process group of its own: a stop ends the whole of it (apt-get's
-    methods, both ends of a pipe) and waits for its end. One that comes while the step starts is held
-    until it has started: taken inside Popen, it would leave the step running, unknown."""
-    STOP["held"] = True
-    try:
-        child = subprocess.Popen(command, process_group=0, **options)
-    finally:
-        STOP["held"] = False
-    try:
-        if STOP["came"]:
-            raise Stopped(STOP["came"])
-        status = child.wait()
-    except Stopped:
-        os.killpg(child.pid, signal.SIGTERM)
-        child.wait()
-        raise
-    if status:
-        raise subprocess.CalledProcessError(status, command)
-
-
 def apt_state(state):
     """apt-get with a state of its own under `state`, its i386 package lists of the Debian archives that
     this machine's apt fetches from updated: no effect on the system's own."""
@@ -265,26 +238,6 @@ def dry_run():
     size = int(uris[2]) if len(uris) > 2 else 0
     print(f"setup would also download libwine:i386 {version} for the WoW64 folder: {size / 1e6:.0f} MB")
     return 0
-
-
-def stop_by_signals():
-    """The first Ctrl-C, SIGTERM or SIGHUP stops the command where it is; later ones are ignored, so that
-    the stop ends what it started and removes its temporary folder whole."""
-    def stopped(number, _frame):
-        for other in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-            signal.signal(other, signal.SIG_IGN)
-        STOP["came"] = number
-        if not STOP["held"]:
-            raise Stopped(number)
-
-    for number in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
-        signal.signal(number, stopped)
-
-
-def end_by(stop):
-    """The caller says that it stopped; this ends by the signal, as it would have without a handler."""
-    signal.signal(stop.args[0], signal.SIG_DFL)
-    os.kill(os.getpid(), stop.args[0])
 
 
 def main():

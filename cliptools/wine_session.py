@@ -1,11 +1,10 @@
-#!/usr/bin/env python3
 """The Wine session that the tests of one CTest run share: an Xvfb display, a fresh Wine prefix made
 by Wine's own init at its first program, its wineserver kept running for the whole run, and a program
 that keeps Wine's desktop open. `start` makes it and writes what the tests need to know to session.json;
 `stop` ends what it started: the prefix's Wine processes, the server's folder and the Xvfb. (Under ./test
 and ./run, the run's namespaces end whatever is left, however the run ends.)
 
-usage: session.py start|stop WORK_DIR HELPERS_DIR
+usage: scripts/python -m cliptools.wine_session start|stop WORK_DIR HELPERS_DIR
 """
 import json
 import os
@@ -17,8 +16,7 @@ import sys
 import time
 from pathlib import Path
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
-import wow64  # noqa: E402  pylint: disable=wrong-import-position
+from cliptools import wow64
 
 WINE64 = Path("/usr/lib/wine/wine64")
 WINESERVER = Path("/usr/lib/wine/wineserver")
@@ -109,7 +107,7 @@ def end_xvfb(pid, started):
 
 def start(work, helpers, display=None):
     """Makes the session; on `display` when given (a person's own screen), else on an Xvfb of its own. It
-    records the run's decision (scripts/wow64.py), passed on or made now, for the tests to read."""
+    records the run's decision (cliptools/wow64.py), passed on or made now, for the tests to read."""
     decision = wow64.decision()
     if missing_tools(decision):
         print("SKIP: Wine tests need " + ", ".join(missing_tools(decision)) + " (scripts/setup installs them)")
