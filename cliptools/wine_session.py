@@ -1,11 +1,12 @@
-"""The Wine session that the tests of one CTest run share: an Xvfb display, a fresh Wine prefix made
-by Wine's own init at its first program, its wineserver kept running for the whole run, and a program
-that keeps Wine's desktop open. `start` makes it and writes what the tests need to know to session.json;
+"""The Wine session that the tests of one CTest run share (and the road has one of its own): an Xvfb
+display, a fresh Wine prefix (a copy of one that Wine's own init made once, under build/wine-prefixes), its
+wineserver kept running for the whole run, and a program that keeps Wine's desktop open. `start` makes it and writes what the tests need to know to session.json;
 `stop` ends what it started: the prefix's Wine processes, the server's folder and the Xvfb. (Under ./test
 and ./run, the run's namespaces end whatever is left, however the run ends.)
 
 usage: scripts/python -m cliptools.wine_session start|stop WORK_DIR HELPERS_DIR
 """
+import hashlib
 import json
 import os
 import select
@@ -13,6 +14,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 from pathlib import Path
 
@@ -21,6 +23,8 @@ from cliptools import wow64
 WINE64 = Path("/usr/lib/wine/wine64")
 WINESERVER = Path("/usr/lib/wine/wineserver")
 SKIP = 77
+# Where the prefixes that sessions copy are kept, one for each Wine, WoW64 folder and settings (below).
+TEMPLATES = wow64.BUILD / "wine-prefixes"
 
 
 def missing_tools(decision):
@@ -130,34 +134,11 @@ def start(work, helpers, display=None):
         state["xvfb"] = [xvfb.pid, start_time(xvfb.pid)]
         state_file.write_text(json.dumps(state))
     env = wine_environment(state)
-    # The server first, alone: without -f it returns once it listens. A program started beside a server
-    # that is still starting races it to make the prefix's server folder (Debian's Wine names it in a file
-    # in the prefix, written by whichever comes first) and may lose: "chdir to /tmp/wine-…: No such file",
-    # or a second server that nothing stops. -p: the server stays up between runs, so volatile keys live
-    # for the whole test run.
-    subprocess.run([str(WINESERVER), "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True,
-                   timeout=60)
     started = time.monotonic()
-    # The first program of a new prefix makes it: Wine runs `wineboot --init` itself and lets the program
-    # begin only when the prefix is ready. A `wineboot -i` of our own was a second init after it, with a
-    # second service manager that started drivers and services again while the tests ran.
-    # No offer to install Mono or Gecko while the prefix is made. Only then: the res: protocol that the
-    # page address goes through lives in mshtml, and a disabled mshtml refuses it.
-    # Without a window manager on the display, Wine waits for one on every box it hides; windows that
-    # Wine manages itself close at once and carry their caption in the pictures. Debian 13's Wine finds no
-    # font for Chinese text by itself (Debian 12's finds one through fontconfig) and drew the boxes' text as
-    # empty squares: SimSun, which Wine links to for it, stands for the one that is here.
-    subprocess.run([str(WINE64), str(helpers / "registry_tool.exe"),
-                    "set", "HKCU", b"Software\\Wine\\X11 Driver".hex(), b"Managed".hex(), "1", b"N\0".hex(),
-                    "set", "HKCU", b"Software\\Wine\\Fonts\\Replacements".hex(), b"SimSun".hex(), "1",
-                    b"WenQuanYi Micro Hei\0".hex()],
-                   env=dict(env, WINEDLLOVERRIDES="mscoree,mshtml="), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                   check=True, timeout=180)
-    # This Wine does not find Marlett, the font of the caption buttons, in its own folder and draws the
-    # close button as a plain "r"; a copy in the prefix's Fonts folder is found.
-    marlett = Path("/usr/share/wine/fonts/marlett.ttf")
-    if marlett.exists():
-        shutil.copy(marlett, prefix / "drive_c" / "windows" / "Fonts")
+    template = prefix_template(helpers, state, state_file, log)
+    subprocess.run(["cp", "-a", "--no-target-directory", str(template), str(prefix)], check=True, timeout=120)
+    # -p: the server stays up between the tests' programs, so volatile keys live for the whole test run.
+    start_server(env, log)
     # Started, and waited for: a program still starting when the session stops would find no server and
     # start one of its own.
     desktop = subprocess.Popen([str(WINE64), str(helpers / "hold_desktop.exe")], env=env, stdin=subprocess.DEVNULL,
@@ -166,8 +147,84 @@ def start(work, helpers, display=None):
     desktop.stdout.close()
     if said.strip() != b"desktop":
         raise RuntimeError(f"hold_desktop.exe did not say within 60 s that it holds Wine's desktop; it said {said!r}")
-    print(f"Wine session on display {display}, prefix {prefix} (the prefix took {time.monotonic() - started:.1f} s)")
+    print(f"Wine session on display {display}, prefix {prefix}, a copy of {template.name} (it took "
+          f"{time.monotonic() - started:.1f} s)")
     return 0
+
+
+# What a new prefix is given besides what Wine's own init puts there. No offer to install Mono or Gecko while
+# the prefix is made; only then, as the res: protocol that the page address goes through lives in mshtml,
+# and a disabled mshtml refuses it. Without a window manager on the display, Wine waits for one on every
+# box it hides; windows that Wine manages itself close at once and carry their caption in the pictures.
+# Debian 13's Wine finds no font for Chinese text by itself (Debian 12's finds one through fontconfig) and
+# drew the boxes' text as empty squares: SimSun, which Wine links to for it, stands for the one that is here.
+SETTINGS = ["set", "HKCU", b"Software\\Wine\\X11 Driver".hex(), b"Managed".hex(), "1", b"N\0".hex(),
+            "set", "HKCU", b"Software\\Wine\\Fonts\\Replacements".hex(), b"SimSun".hex(), "1",
+            b"WenQuanYi Micro Hei\0".hex()]
+# This Wine does not find Marlett, the font of the caption buttons, in its own folder and draws the close
+# button as a plain "r"; a copy in the prefix's Fonts folder is found.
+MARLETT = Path("/usr/share/wine/fonts/marlett.ttf")
+
+
+def start_server(env, log):
+    """The server first, alone: without -f it returns once it listens. A program started beside a server
+    that is still starting races it to make the prefix's server folder (Debian's Wine names it in a file in
+    the prefix, written by whichever comes first) and may lose: "chdir to /tmp/wine-…: No such file", or a
+    second server that nothing stops."""
+    subprocess.run([str(WINESERVER), "-p"], env=env, stdin=subprocess.DEVNULL, stdout=log, stderr=log, check=True,
+                   timeout=60)
+
+
+def end_server(env):
+    """-k ends the programs of the prefix and then its server, which saves the registry; -w waits until the
+    server has gone."""
+    for option in ("-k", "-w"):
+        subprocess.run([str(WINESERVER), option], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=10, check=False)
+
+
+def prefix_template(helpers, state, state_file, log):
+    """The prefix that a session copies, made once for this Wine, WoW64 folder and settings and kept under
+    the build folder: a copy takes a moment, Wine's own init of a new prefix seconds. The copy is as fresh
+    as a prefix just made; nothing ever runs in the template itself."""
+    version = wow64.wine_version() or "none"
+    key = hashlib.sha256(repr((SETTINGS, MARLETT.exists())).encode()).hexdigest()[:12]
+    template = TEMPLATES / f"wine-{version}-{'wow64' if state['wow64'] else 'x64'}-{key}"
+    if (template / "system.reg").is_file():
+        return template
+    TEMPLATES.mkdir(parents=True, exist_ok=True)
+    # another Wine's or other settings' (not the other flavour of these, which a session beside may use), and
+    # what a maker that was cut short left an hour ago or more
+    for old in TEMPLATES.iterdir():
+        stale = old.name.startswith(".making-") and time.time() - old.stat().st_mtime > 3600
+        if stale or old.name.startswith("wine-") and not (old.name.startswith(f"wine-{version}-") and
+                                                          old.name.endswith(key)):
+            shutil.rmtree(old, ignore_errors=True)
+    making = Path(tempfile.mkdtemp(dir=TEMPLATES, prefix=".making-")) / "prefix"
+    making.mkdir()
+    # recorded first: a stop then ends the maker's Wine too
+    state["making"] = str(making)
+    state_file.write_text(json.dumps(state))
+    env = dict(wine_environment(state), WINEPREFIX=str(making))
+    start_server(env, log)
+    # The first program of a new prefix makes it: Wine runs `wineboot --init` itself and lets the program
+    # begin only when the prefix is ready.
+    subprocess.run([str(WINE64), str(helpers / "registry_tool.exe"), *SETTINGS],
+                   env=dict(env, WINEDLLOVERRIDES="mscoree,mshtml="), stdin=subprocess.DEVNULL, stdout=log, stderr=log,
+                   check=True, timeout=180)
+    if MARLETT.exists():
+        shutil.copy(MARLETT, making / "drive_c" / "windows" / "Fonts")
+    end_server(env)
+    remove_server_folder(making)
+    (making / "wineserver").unlink(missing_ok=True)  # names this prefix's server folder, which a copy must not use
+    try:
+        making.rename(template)
+    except OSError:  # a session beside (the road beside the Wine suite) made it meanwhile
+        pass
+    shutil.rmtree(making.parent, ignore_errors=True)
+    del state["making"]
+    state_file.write_text(json.dumps(state))
+    return template
 
 
 def remove_server_folder(prefix):
@@ -187,17 +244,16 @@ def stop(work, say=print):
         say("no Wine session to stop")
         return 0
     state = json.loads(state_file.read_text())
-    env = wine_environment(state)
-    # -k ends the programs of this prefix (the desktop and the services wineboot started) and then the
-    # server itself; -w waits until the server has gone. Each step runs even when one before it failed or
-    # timed out; session.json stays then, for the next start to try again.
+    # The session's prefix, and a template's that was being made. Each step runs even when one before it
+    # failed or timed out; session.json stays then, for the next start to try again.
+    prefixes = [state["prefix"], *([state["making"]] if "making" in state else [])]
     try:
-        for option in ("-k", "-w"):
-            subprocess.run([str(WINESERVER), option], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=10, check=False)
+        for prefix in prefixes:
+            end_server(dict(wine_environment(state), WINEPREFIX=prefix))
     finally:
         try:
-            remove_server_folder(Path(state["prefix"]))
+            for prefix in prefixes:
+                remove_server_folder(Path(prefix))
         finally:
             if "xvfb" in state:
                 end_xvfb(*state["xvfb"])

@@ -45,6 +45,8 @@ class Interrupted(BaseException):
 
 # the signals that stop the road, as its last line names them
 STOP_SIGNALS = {signal.SIGINT: "Ctrl-C", signal.SIGTERM: "SIGTERM", signal.SIGHUP: "SIGHUP"}
+# the signal that stops the road, and whether it is held (while the Wine session starts)
+STOP = {"came": None, "held": False}
 
 
 class HelpFormatter(argparse.RawDescriptionHelpFormatter):
@@ -104,11 +106,18 @@ def page_shown(browser):
 
 
 def start_wine(work, helpers, display):
+    """A stop that comes while the session starts is held until it has started, and then stops the road: a
+    Wine program still starting as the session stops would find no server and start one that stays."""
+    STOP["held"] = True
     try:
         started = wine_session.start(work, helpers, display=display)
     except Exception as failure:  # Xvfb or wineboot did not come up: say what, with the end of their log
         log = (work / "session.log").read_text(errors="replace")[-1500:] if (work / "session.log").exists() else ""
         raise RoadFailed(f"Wine did not start: {failure}\n{log}") from failure
+    finally:
+        STOP["held"] = False
+    if STOP["came"]:
+        raise Interrupted()
     if started != 0:
         raise RoadFailed("Wine or Xvfb is not installed (scripts/setup installs them)")
 
@@ -264,7 +273,8 @@ def main():
 
     def interrupt(number, _frame):
         caught.append(number)
-        if len(caught) == 1 and not stopping:
+        STOP["came"] = STOP["came"] or number
+        if len(caught) == 1 and not stopping and not STOP["held"]:
             raise Interrupted()
 
     for number in STOP_SIGNALS:
