@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# A clean build of the executable from the same sources, in a folder of another name and at another
-# time, gives the same bytes as the build under test: no time stamp or path gets in.
-# usage: check_reproducible.sh SOURCE_DIR PRESET EXE
+# A second build of the executable from the same sources, in a folder of another name and at another
+# time, gives the same bytes as the build under test: no time stamp or path gets in. The second build is
+# made from clean in OTHER_DIR the first time, and kept and brought up to date like the first after that.
+# usage: check_reproducible.sh SOURCE_DIR PRESET EXE OTHER_DIR
 set -euo pipefail
 source_dir=$1
 preset=$2
 exe=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-(cd "$source_dir" && cmake --preset "$preset" -B "$work/another-build" >/dev/null)
-cmake --build "$work/another-build" --target clipindex >/dev/null
-cmp "$work/another-build/clipindex.exe" "$exe"
+other=$4
+[ -f "$other/CMakeCache.txt" ] || (cd "$source_dir" && cmake --preset "$preset" -B "$other" >/dev/null)
+cmake --build "$other" --target clipindex >/dev/null
+cmp "$other/clipindex.exe" "$exe"
 echo "reproducible: $(sha256sum <"$exe" | cut -c1-16)… from both builds of $(basename "$(dirname "$exe")")"
