@@ -6,6 +6,7 @@ and ./run, the run's namespaces end whatever is left, however the run ends.)
 
 usage: scripts/python -m cliptools.wine_session start|stop WORK_DIR HELPERS_DIR
 """
+import fcntl
 import hashlib
 import json
 import os
@@ -193,12 +194,22 @@ def prefix_template(helpers, state, state_file, log):
     if (template / "system.reg").is_file():
         return template
     TEMPLATES.mkdir(parents=True, exist_ok=True)
-    # another Wine's or other settings' (not the other flavour of these, which a session beside may use), and
-    # what a maker that was cut short left an hour ago or more
+    # One maker at a time: a session beside (the road beside the Wine suite) waits for the other's, which
+    # its own timeouts bound, and then copies it.
+    with open(TEMPLATES / ".lock", "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        if not (template / "system.reg").is_file():
+            make_template(template, version, key, helpers, state, state_file, log)
+    return template
+
+
+def make_template(template, version, key, helpers, state, state_file, log):
+    """Makes the template, under the lock: in a folder of its own, named when it is whole."""
+    # what a maker that was cut short left, and the templates of another Wine or other settings (not the
+    # other flavour of these, which a session beside may use)
     for old in TEMPLATES.iterdir():
-        stale = old.name.startswith(".making-") and time.time() - old.stat().st_mtime > 3600
-        if stale or old.name.startswith("wine-") and not (old.name.startswith(f"wine-{version}-") and
-                                                          old.name.endswith(key)):
+        if old.name.startswith(".making-") or old.name.startswith("wine-") and not (
+                old.name.startswith(f"wine-{version}-") and old.name.endswith(key)):
             shutil.rmtree(old, ignore_errors=True)
     making = Path(tempfile.mkdtemp(dir=TEMPLATES, prefix=".making-")) / "prefix"
     making.mkdir()
@@ -217,14 +228,10 @@ def prefix_template(helpers, state, state_file, log):
     end_server(env)
     remove_server_folder(making)
     (making / "wineserver").unlink(missing_ok=True)  # names this prefix's server folder, which a copy must not use
-    try:
-        making.rename(template)
-    except OSError:  # a session beside (the road beside the Wine suite) made it meanwhile
-        pass
+    making.rename(template)
     shutil.rmtree(making.parent, ignore_errors=True)
     del state["making"]
     state_file.write_text(json.dumps(state))
-    return template
 
 
 def remove_server_folder(prefix):
