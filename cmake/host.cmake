@@ -52,8 +52,8 @@ set(CLIPINDEX_WIN32_DIR "${CMAKE_BINARY_DIR}/../win32" CACHE PATH "build folder 
 set(CLIPINDEX_WIN64_DIR "${CMAKE_BINARY_DIR}/../win64" CACHE PATH "build folder of the 64-bit clipindex.exe")
 set(CLIPINDEX_SANITIZE_DIR "${CMAKE_BINARY_DIR}/../host-sanitize" CACHE PATH "build folder with CLIPINDEX_SANITIZE")
 set(CLIPINDEX_FUZZ_DIR "${CMAKE_BINARY_DIR}/../fuzz" CACHE PATH "build folder with CLIPINDEX_FUZZ")
-# Five seconds, a million inputs, reach all the coverage that a minute does (the last new input comes in
-# the first second); ./fuzz 600 is the long run.
+# Five seconds, half a million inputs or more, reach all the coverage that a minute does (the last new
+# input comes in the first second); ./fuzz 600 is the long run.
 set(CLIPINDEX_FUZZ_SECONDS 5 CACHE STRING "how long the fuzz test runs")
 
 add_subdirectory(tests/exe)
