@@ -132,17 +132,8 @@ def left_of_a_run(namespaces_before, temp_before=frozenset(), mark=None):
     return found, sorted(temp - temp_before)
 
 
-def serves_wine(mark):
-    """Whether a wineserver runs whose environment holds `mark`: one of the run's."""
-    for entry in Path("/proc").glob("[0-9]*"):
-        with contextlib.suppress(OSError):  # gone meanwhile
-            if b"wineserver" in (entry / "cmdline").read_bytes() and mark in (entry / "environ").read_bytes():
-                return True
-    return False
-
-
 def stopped_runs(build, out):
-    """./run stopped as Wine makes its road's prefix: by SIGKILL, which no trap takes, where a run has namespaces
+    """./run stopped as soon as its road's Wine session is up: by SIGKILL, which no trap takes, where a run has namespaces
     (a PID namespace and a /tmp of its own); by Ctrl-C to its process group in a container without CAP_SYS_ADMIN,
     as root, where it has none. Within 10 s nothing of it is left."""
     namespaces = os.environ.get("CLIPINDEX_NAMESPACES") or subprocess.run(  # outside ./test: found as ./test does
@@ -167,15 +158,13 @@ def stopped_runs(build, out):
                                   env={**os.environ, "CLIPINDEX_BUILD": build, "DISPLAY": display,
                                        mark.split("=")[0]: mark.split("=")[1]}) as run:
                 said, deadline = b"", time.monotonic() + 120
-                while b"[0/4]" not in said and (line := wine_session.read_line(run.stdout, deadline - time.monotonic())):
+                up = b"Wine session on display"
+                while up not in said and (line := wine_session.read_line(run.stdout, deadline - time.monotonic())):
                     said += line
-                while not (serving := serves_wine(mark.encode())) and time.monotonic() < deadline:
-                    time.sleep(0.1)  # polls for the event: the road's wineserver up, its prefix being made
                 stop(run)
                 said += run.communicate(timeout=60)[0]
-            if not serving or run.returncode != code or words.encode() not in said:
-                failures.append(f"{what}: exit code {run.returncode} (want {code}), want a wineserver of the run and "
-                                f"{words!r} in {said!r}")
+            if up not in said or run.returncode != code or words.encode() not in said:
+                failures.append(f"{what}: exit code {run.returncode} (want {code}), want {up!r}, {words!r} in {said!r}")
             deadline = time.monotonic() + 10
             while any(left := left_of_a_run(before, set(temp), mark.encode())) and time.monotonic() < deadline:
                 time.sleep(0.1)  # polls for the event: what the run started gone
