@@ -15,6 +15,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import zlib
 from dataclasses import dataclass, field
@@ -101,23 +102,35 @@ def session_state():
     return json.loads((WORK / "session.json").read_text())
 
 
+# Now and then (once in some thousands of starts here) Wine's loader finds the page of the shared user
+# data, 0x7ffe0000, taken and ends with exit code 1 before the program runs.
+START_FAILURE = "wine: failed to map the shared user data"
+
+
 def wine(program, *arguments, timeout=60, display=True, cwd=None):
     """Runs a Windows program of the session; returns its exit code, standard output and standard error.
     Output goes through files, not pipes: a Wine program may start others that outlive it and would
     hold a pipe open. With display=False the program has no display to show windows on; `cwd` (a
-    folder on this machine) is its current folder."""
+    folder on this machine) is its current folder. A start that Wine's loader failed (START_FAILURE),
+    where nothing ran, is made again, at most twice."""
     state = session_state()
     # Wine's error lines go with the report: a helper that ends before it says anything is told by them.
     env = dict(wine_session.wine_environment(state), WINEDEBUG="-all,err+all")
     if not display:
         del env["DISPLAY"]
-    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        completed = subprocess.run([str(wine_session.WINE64), str(program), *arguments], env=env, stdin=subprocess.DEVNULL,
-                                   stdout=out, stderr=err, timeout=timeout, check=False, cwd=cwd)
-        out.seek(0)
-        err.seek(0)
-        return (completed.returncode, out.read().decode("ascii", errors="replace"),
-                err.read().decode("utf-8", errors="replace"))
+    for _ in range(3):
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            completed = subprocess.run([str(wine_session.WINE64), str(program), *arguments], env=env,
+                                       stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout, check=False,
+                                       cwd=cwd)
+            out.seek(0)
+            err.seek(0)
+            ran = (completed.returncode, out.read().decode("ascii", errors="replace"),
+                   err.read().decode("utf-8", errors="replace"))
+        if ran[0] != 1 or ran[1] or START_FAILURE not in ran[2]:
+            break
+        print(f"{program.name}: Wine's loader did not start it ({START_FAILURE}); starting it again", file=sys.stderr)
+    return ran
 
 
 def run_clipindex(command_line, answers, application=None, picture=None, display=True, pictures=None, timeout=60,
