@@ -2,7 +2,8 @@
 entry (">=18") says which Node.js major it needs. Run by scripts/setup, and by the road's check step
 before any Wine prefix is made.
 
-usage: scripts/python -m cliptools.node_version   (exit 1, with what to do, when the node found is too old or the entry cannot be read)
+usage: scripts/python -m cliptools.node_version
+  (exit 1, with what to do, when the node found is too old or the entry cannot be read)
 """
 import json
 import re

@@ -7,7 +7,8 @@ A stop, or a download that fails, leaves node_modules as it was: the packages ar
 temporary folder beside it, which then takes its place. node_modules/.package-lock.json, a copy of the
 lock, is written last, so that setup installs anew once the lock is newer (a pin moved).
 
-usage: scripts/python -m cliptools.npm_packages   (exit 1, with the reason, when a package cannot be fetched or is not the pinned one)
+usage: scripts/python -m cliptools.npm_packages
+  (exit 1, with the reason, when a package cannot be fetched or is not the pinned one)
 """
 import base64
 import hashlib

@@ -1,8 +1,9 @@
 """The Wine session that the tests of one CTest run share (and the road has one of its own): an Xvfb
 display, a fresh Wine prefix (a copy of one that Wine's own init made once, under build/wine-prefixes), its
-wineserver kept running for the whole run, and a program that keeps Wine's desktop open. `start` makes it and writes what the tests need to know to session.json;
-`stop` ends what it started: the prefix's Wine processes, the server's folder and the Xvfb. (Under ./test
-and ./run, the run's namespaces end whatever is left, however the run ends.)
+wineserver kept running for the whole run, and a program that keeps Wine's desktop open. `start` makes it
+and writes what the tests need to know to session.json; `stop` ends what it started: the prefix's Wine
+processes, the server's folder and the Xvfb. (Under ./test and ./run, the run's namespaces end whatever is
+left, however the run ends.)
 
 usage: scripts/python -m cliptools.wine_session start|stop WORK_DIR HELPERS_DIR
 """

@@ -13,8 +13,8 @@ set(CLIPINDEX_PYTHON ${PROJECT_SOURCE_DIR}/scripts/python)
 # A test whose tool is missing here: configuring goes on, and the test skips, saying which tool and how to
 # get it (./test, which installs every tool, fails on the skip).
 function(add_skipped_test name tool package)
-  add_test(NAME ${name}
-    COMMAND sh -c "echo 'SKIP: ${tool} is not installed (Debian package ${package}; scripts/setup installs it)'; exit 77")
+  set(said "SKIP: ${tool} is not installed (Debian package ${package}; scripts/setup installs it)")
+  add_test(NAME ${name} COMMAND sh -c "echo '${said}'; exit 77")
   set_tests_properties(${name} PROPERTIES SKIP_RETURN_CODE 77)
 endfunction()
 
